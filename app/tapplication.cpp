@@ -1,0 +1,29 @@
+#include "app/tapplication.h"
+
+#include <QMessageBox>
+
+#include <stdexcept>
+
+TApplication::TApplication(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    // Unwinding through Qt's event dispatch is undefined, so every exception
+    // stops here, whichever handler (nested ones included) raised it.
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowException(error);
+    } catch (...) {
+        ShowException(std::runtime_error("Unknown error"));
+    }
+    return false;
+}
+
+void TApplication::ShowException(const std::exception& error)
+{
+    QMessageBox::critical(activeWindow(), applicationDisplayName(), QString::fromLocal8Bit(error.what()));
+}

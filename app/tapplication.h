@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QApplication>
+
+#include <exception>
+
+// The program's application object: a QApplication that never lets an
+// exception unwind through Qt's event loop. An exception that escapes an event
+// handler is shown to the user and the program goes on.
+class TApplication : public QApplication
+{
+public:
+    TApplication(int& argc, char** argv);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    // Shows the exception's message in a message box titled with the program's name.
+    void ShowException(const std::exception& error);
+};

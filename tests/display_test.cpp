@@ -1,0 +1,197 @@
+// The screen widget and its set-up: bitmaps, row table, palette and Draw.
+
+#include "display/screensetup.h"
+#include "display/ximage3.h"
+
+#include <QtTest>
+
+namespace {
+
+QRgb ShownPixel(TXImage3& xmg, int x, int y)
+{
+    return xmg.grab().toImage().pixel(x, y);
+}
+
+// A set-up screen, shown as its own window.
+struct ShownScreen
+{
+    ShownScreen()
+    {
+        SetUpScreen(xmg);
+        xmg.show();
+    }
+    TXImage3 xmg;
+};
+
+}  // namespace
+
+class DisplayTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bitmapRowsLieWidthApartFromTheBottom();
+    void resizeKeepsTheAssignedPalette();
+    void setUpPlacesTheScreen();
+    void setUpFillsThePalette_data();
+    void setUpFillsThePalette();
+    void setUpLeavesUnlistedEntries();
+    void setUpShowsABlackPicture();
+    void drawShowsRowZeroAtTheBottom();
+    void drawCopiesThePictureAtTheCall();
+    void drawScalesByWholePixels();
+};
+
+void DisplayTest::bitmapRowsLieWidthApartFromTheBottom()
+{
+    TXImage3 xmg;
+    xmg.ResizeBmp(0, 7, 5);
+    const TXBitmap& bitmap = xmg.bmp[0];
+    QCOMPARE(bitmap.Width(), 7);
+    QCOMPARE(bitmap.Height(), 5);
+    std::uint8_t* const* rows = xmg.rows();
+    for (int y = 0; y < 5; ++y)
+        QCOMPARE(rows[y] - rows[0], 7 * y);
+    for (int n = 0; n < 35; ++n)
+        QCOMPARE(rows[0][n], std::uint8_t(0));
+
+    // Setting a side alone also gives a consistent row table.
+    xmg.bmp[0].SetHeight(3);
+    QCOMPARE(xmg.rows()[2] - xmg.rows()[0], 14);
+}
+
+void DisplayTest::resizeKeepsTheAssignedPalette()
+{
+    TXImage3 xmg;
+    xmg.Palette[5] = TPaletteEntry{10, 20, 30, 0};
+    xmg.AssignPalette(1);
+    xmg.Palette[5] = TPaletteEntry{};
+    xmg.ResizeBmp(1, 4, 4);
+    QCOMPARE(xmg.bmp[1].colourTable[5], qRgb(30, 20, 10));
+    QCOMPARE(xmg.bmp[0].colourTable[5], qRgb(0, 0, 0));
+}
+
+void DisplayTest::setUpPlacesTheScreen()
+{
+    QWidget window;
+    auto* xmg = new TXImage3(&window);
+    xmg->setGeometry(128, 56, 105, 105);
+    SetUpScreen(*xmg);
+    QCOMPARE(xmg->geometry(), QRect(50, 20, 600, 200));
+    for (const TXBitmap& bitmap : xmg->bmp) {
+        QCOMPARE(bitmap.Width(), 600);
+        QCOMPARE(bitmap.Height(), 200);
+    }
+}
+
+void DisplayTest::setUpFillsThePalette_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("trace 191") << 191 << QColor(252, 252, 0);
+    QTest::newRow("halo 173") << 173 << QColor(180, 180, 0);
+    QTest::newRow("yellow base 128") << 128 << QColor(0, 0, 0);
+    QTest::newRow("yellow 129") << 129 << QColor(4, 4, 0);
+    QTest::newRow("blue base 96") << 96 << QColor(0, 0, 0);
+    QTest::newRow("blue 127") << 127 << QColor(0, 0, 248);
+    QTest::newRow("background 0") << 0 << QColor(0, 0, 0);
+    QTest::newRow("grid 2") << 2 << QColor(0, 128, 0);
+    QTest::newRow("grey 8") << 8 << QColor(128, 128, 128);
+    QTest::newRow("green 10") << 10 << QColor(0, 255, 0);
+    QTest::newRow("yellow 11") << 11 << QColor(255, 255, 0);
+    QTest::newRow("blue 12") << 12 << QColor(0, 0, 255);
+    QTest::newRow("aqua 14") << 14 << QColor(0, 255, 255);
+    QTest::newRow("white 15") << 15 << QColor(255, 255, 255);
+}
+
+void DisplayTest::setUpFillsThePalette()
+{
+    QFETCH(int, index);
+    QFETCH(QColor, colour);
+    TXImage3 xmg;
+    SetUpScreen(xmg);
+    const TPaletteEntry entry = xmg.Palette[index];
+    QCOMPARE(QColor(entry.Red, entry.Green, entry.Blue), colour);
+    QCOMPARE(entry.Reserved, std::uint8_t(0));
+    for (const TXBitmap& bitmap : xmg.bmp)
+        QCOMPARE(QColor(bitmap.colourTable[index]), colour);
+}
+
+void DisplayTest::setUpLeavesUnlistedEntries()
+{
+    TXImage3 xmg;
+    const TPaletteEntry marker{1, 2, 3, 4};
+    for (int index : {1, 3, 9, 13, 16, 95, 192, 255})
+        xmg.Palette[index] = marker;
+    SetUpScreen(xmg);
+    for (int index : {1, 3, 9, 13, 16, 95, 192, 255}) {
+        const TPaletteEntry entry = xmg.Palette[index];
+        QCOMPARE(entry.Blue, marker.Blue);
+        QCOMPARE(entry.Green, marker.Green);
+        QCOMPARE(entry.Red, marker.Red);
+        QCOMPARE(entry.Reserved, marker.Reserved);
+    }
+}
+
+void DisplayTest::setUpShowsABlackPicture()
+{
+    ShownScreen screen;
+    const QImage shown = screen.xmg.grab().toImage();
+    QCOMPARE(shown.size(), QSize(600, 200));
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 600; ++x)
+            QCOMPARE(shown.pixel(x, y), qRgb(0, 0, 0));
+}
+
+void DisplayTest::drawShowsRowZeroAtTheBottom()
+{
+    ShownScreen screen;
+    TXImage3& xmg = screen.xmg;
+    xmg.rows()[0][3] = 191;
+    xmg.rows()[199][597] = 2;
+    xmg.rows()[40][300] = 15;
+    xmg.Draw();
+    QCOMPARE(ShownPixel(xmg, 3, 199), qRgb(252, 252, 0));
+    QCOMPARE(ShownPixel(xmg, 597, 0), qRgb(0, 128, 0));
+    QCOMPARE(ShownPixel(xmg, 300, 159), qRgb(255, 255, 255));
+    QCOMPARE(ShownPixel(xmg, 3, 0), qRgb(0, 0, 0));
+}
+
+void DisplayTest::drawCopiesThePictureAtTheCall()
+{
+    ShownScreen screen;
+    TXImage3& xmg = screen.xmg;
+    xmg.rows()[10][10] = 15;
+    QCOMPARE(ShownPixel(xmg, 10, 189), qRgb(0, 0, 0));
+    xmg.Draw();
+    xmg.rows()[10][10] = 2;
+    QCOMPARE(ShownPixel(xmg, 10, 189), qRgb(255, 255, 255));
+    xmg.Draw();
+    QCOMPARE(ShownPixel(xmg, 10, 189), qRgb(0, 128, 0));
+}
+
+// Run with QT_SCALE_FACTOR=2: every picture pixel becomes a 2 by 2 block of
+// its own colour, even where bright meets black.
+void DisplayTest::drawScalesByWholePixels()
+{
+    ShownScreen screen;
+    TXImage3& xmg = screen.xmg;
+    if (xmg.devicePixelRatioF() != 2.0)
+        QSKIP("needs QT_SCALE_FACTOR=2");
+    for (int x = 100; x < 110; x += 2)
+        xmg.rows()[50][x] = 191;
+    xmg.Draw();
+    const QImage shown = xmg.grab().toImage();
+    QCOMPARE(shown.size(), QSize(1200, 400));
+    for (int y = 145; y < 155; ++y) {
+        for (int x = 95; x < 115; ++x) {
+            const QRgb expected = (y == 149 && x >= 100 && x < 110 && x % 2 == 0) ? qRgb(252, 252, 0) : qRgb(0, 0, 0);
+            for (int dy = 0; dy < 2; ++dy)
+                for (int dx = 0; dx < 2; ++dx)
+                    QCOMPARE(shown.pixel(2 * x + dx, 2 * y + dy), expected);
+        }
+    }
+}
+
+QTEST_MAIN(DisplayTest)
+#include "display_test.moc"

@@ -1,0 +1,217 @@
+// The main window: layout, captions, keys, icon, the screen after start-up,
+// and the application's guard against exceptions escaping event handlers.
+
+#include "app/ekgunit2.h"
+#include "app/tapplication.h"
+#include "app/tmediaplayer.h"
+#include "display/ximage3.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtTest>
+
+#include <stdexcept>
+
+namespace {
+
+// A widget whose handler fails, to reach the application's guard.
+class FailingWidget : public QWidget
+{
+public:
+    int presses = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override
+    {
+        ++presses;
+        throw std::runtime_error("the handler failed");
+    }
+};
+
+}  // namespace
+
+class WindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void windowGeometryAndCaption();
+    void outerSizeIncludesTheFrame();
+    void buttons_data();
+    void buttons();
+    void mediaPlayerIsInvisible();
+    void tabOrder();
+    void accessKeys_data();
+    void accessKeys();
+    void icon();
+    void font();
+    void screenAfterStartUp();
+    void exceptionInAHandlerIsShownAndTheProgramGoesOn();
+
+private:
+    TForm1* form_ = nullptr;
+};
+
+void WindowTest::init()
+{
+    form_ = new TForm1;
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+}
+
+void WindowTest::cleanup()
+{
+    delete form_;
+    form_ = nullptr;
+}
+
+void WindowTest::windowGeometryAndCaption()
+{
+    QCOMPARE(form_->windowTitle(), QStringLiteral("EKG Demo using QUOR"));
+    QCOMPARE(form_->frameGeometry(), QRect(192, 124, 720, 344));
+}
+
+// Run without the offscreen platform's config file, whose fake frame has
+// margins: the outer size still comes out as stored.
+void WindowTest::outerSizeIncludesTheFrame()
+{
+    const QMargins frame = form_->windowHandle()->frameMargins();
+    if (frame.isNull())
+        QSKIP("needs a platform that frames its windows");
+    QTRY_COMPARE(form_->frameGeometry().size(), QSize(720, 344));
+    QCOMPARE(form_->frameGeometry().topLeft(), QPoint(192, 124));
+    QCOMPARE(form_->size(), QSize(720, 344).shrunkBy(frame));
+}
+
+void WindowTest::buttons_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("geometry");
+    QTest::newRow("Run") << 1 << QStringLiteral("&Run") << QRect(160, 256, 75, 25);
+    QTest::newRow("Stop") << 2 << QStringLiteral("&Stop") << QRect(344, 256, 75, 25);
+    QTest::newRow("Sound") << 3 << QStringLiteral("Sound &ON") << QRect(512, 256, 75, 25);
+}
+
+void WindowTest::buttons()
+{
+    QFETCH(int, index);
+    QFETCH(QString, caption);
+    QFETCH(QRect, geometry);
+    QPushButton* button = std::array{form_->Button1, form_->Button2, form_->Button3}[index - 1];
+    QCOMPARE(button->text(), caption);
+    QCOMPARE(button->geometry(), geometry);
+    QVERIFY(button->isVisible());
+}
+
+void WindowTest::mediaPlayerIsInvisible()
+{
+    QVERIFY(form_->MediaPlayer1);
+    QVERIFY(!form_->MediaPlayer1->isWidgetType());
+    QCOMPARE(form_->MediaPlayer1->FileName, QStringLiteral("ding.wav"));
+    QCOMPARE(form_->MediaPlayer1->DeviceType, TMediaPlayer::dtWaveAudio);
+}
+
+void WindowTest::tabOrder()
+{
+    form_->Button1->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), form_->Button1);
+    for (QPushButton* next : {form_->Button2, form_->Button3, form_->Button1}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
+}
+
+void WindowTest::accessKeys_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<char>("key");
+    QTest::newRow("Alt+R") << 1 << 'R';
+    QTest::newRow("Alt+S") << 2 << 'S';
+    QTest::newRow("Alt+O") << 3 << 'O';
+}
+
+void WindowTest::accessKeys()
+{
+    QFETCH(int, index);
+    QFETCH(char, key);
+    QPushButton* button = std::array{form_->Button1, form_->Button2, form_->Button3}[index - 1];
+    QSignalSpy clicks(button, &QPushButton::clicked);
+    QTest::keyClick(form_, Qt::Key(key), Qt::AltModifier);
+    // A shortcut clicks the button with an animation, about 100 ms later.
+    QTRY_COMPARE(clicks.count(), 1);
+}
+
+void WindowTest::icon()
+{
+    const QIcon icon = form_->windowIcon();
+    QVERIFY(!icon.isNull());
+    const QImage image = icon.pixmap(32, 32).toImage();
+    QCOMPARE(image.size(), QSize(32, 32));
+    // Transparent corners, yellow strokes.
+    QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+    int yellow = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            yellow += image.pixel(x, y) == qRgb(255, 255, 0);
+    QVERIFY(yellow > 50);
+}
+
+void WindowTest::font()
+{
+    QCOMPARE(form_->font().pixelSize(), 11);
+    QCOMPARE(form_->Button1->font().pixelSize(), 11);
+}
+
+void WindowTest::screenAfterStartUp()
+{
+    QCOMPARE(form_->xmg->geometry(), QRect(50, 20, 600, 200));
+    QCOMPARE(form_->xmg->bmp[0].Width(), 600);
+    QCOMPARE(form_->xmg->bmp[0].Height(), 200);
+    QCOMPARE(QColor(form_->xmg->bmp[0].colourTable[191]), QColor(252, 252, 0));
+
+    const QImage window = form_->grab().toImage();
+    for (int y = 20; y < 220; ++y)
+        for (int x = 50; x < 650; ++x)
+            QCOMPARE(window.pixel(x, y), qRgb(0, 0, 0));
+    // Around the screen lies the window's face, not black.
+    QVERIFY(window.pixel(49, 100) != qRgb(0, 0, 0));
+    QVERIFY(window.pixel(650, 100) != qRgb(0, 0, 0));
+}
+
+void WindowTest::exceptionInAHandlerIsShownAndTheProgramGoesOn()
+{
+    FailingWidget failing;
+    failing.resize(50, 50);
+    failing.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&failing));
+
+    QString shown;
+    QTimer::singleShot(0, [&shown] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box) {
+            shown = box->text();
+            box->close();
+        }
+    });
+    QTest::mouseClick(&failing, Qt::LeftButton);
+    QCOMPARE(failing.presses, 1);
+    QCOMPARE(shown, QStringLiteral("the handler failed"));
+
+    // The event loop still works.
+    bool later = false;
+    QTimer::singleShot(0, [&later] { later = true; });
+    QTRY_VERIFY(later);
+}
+
+int main(int argc, char* argv[])
+{
+    TApplication app(argc, argv);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "window_test.moc"
