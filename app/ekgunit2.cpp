@@ -3,6 +3,7 @@
 #include "app/tmediaplayer.h"
 #include "display/screensetup.h"
 #include "display/ximage3.h"
+#include "ecg/signal.h"
 
 #include <QCloseEvent>
 #include <QIcon>
@@ -13,6 +14,10 @@ namespace {
 
 // Run state shared by the window's handlers, for the whole run of the program.
 bool SoundFlag = false;
+std::int32_t Signal[ecg::kSignalSamples] = {};
+// The program's one random source: the synthesis draws from it first, then
+// every sweep its start offset.
+ecg::RandomFn Random = ecg::DefaultRandom();
 
 const QString kCaption = QStringLiteral("EKG Demo using QUOR");
 const QString kSoundOnCaption = QStringLiteral("Sound &ON");
@@ -69,6 +74,7 @@ TForm1::TForm1(QWidget* parent)
 void TForm1::FormCreate()
 {
     SetUpScreen(*xmg);
+    ecg::SynthesizeSignal(Signal, Random);
 
     SoundFlag = false;
     MediaPlayer1->FileName = QStringLiteral("ding.wav");

@@ -1,0 +1,23 @@
+#pragma once
+
+// The synthetic heart signal: a chain of beats made from one fixed beat template,
+// each with a random length and amplitude and every sample with a little noise.
+// A sample is a height in screen rows above the baseline.
+
+#include <cstdint>
+#include <functional>
+
+namespace ecg {
+
+inline constexpr int kSignalSamples = 8000;
+
+// Yields non-negative integers; the program's own source starts from the same state on every run.
+using RandomFn = std::function<std::uint32_t()>;
+
+// Fills signal[0 .. 7886) with a chain of beats; returns how many samples it wrote.
+int SynthesizeSignal(std::int32_t* signal, const RandomFn& random);
+
+// The program's own random source, at its fixed starting state.
+RandomFn DefaultRandom();
+
+}  // namespace ecg
