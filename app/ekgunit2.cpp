@@ -1,18 +1,24 @@
 #include "app/ekgunit2.h"
 
+#include "app/sleep.h"
 #include "app/tmediaplayer.h"
 #include "display/screensetup.h"
 #include "display/ximage3.h"
 #include "ecg/signal.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QIcon>
+#include <QPainter>
 #include <QPushButton>
 #include <QWindow>
+
+#include <array>
 
 namespace {
 
 // Run state shared by the window's handlers, for the whole run of the program.
+bool StopFlag = false;
 bool SoundFlag = false;
 std::int32_t Signal[ecg::kSignalSamples] = {};
 // The program's one random source: the synthesis draws from it first, then
@@ -21,11 +27,35 @@ ecg::RandomFn Random = ecg::DefaultRandom();
 
 const QString kCaption = QStringLiteral("EKG Demo using QUOR");
 const QString kSoundOnCaption = QStringLiteral("Sound &ON");
-const QString kSoundOffCaption = QStringLiteral("Sound &OFF");
 
 // The window's stored size is its outer size, frame and title bar included.
 constexpr QPoint kOuterPosition(192, 124);
 constexpr QSize kOuterSize(720, 344);
+
+// Scale labels beside the screen, by the top-left corner of their text: each
+// 0.5 step spans 40 rows of the screen.
+struct ScaleLabel
+{
+    int x;
+    int y;
+    const char* text;
+};
+constexpr std::array<ScaleLabel, 6> kScaleLabels{{
+    {6, 15, "+2.0"},
+    {6, 55, "+1.5"},
+    {6, 95, "+1.0"},
+    {6, 135, "+0.5"},
+    {12, 175, "0.0"},
+    {10, 215, "-0.5"},
+}};
+
+// A straight line from one point towards another, without that end point,
+// which the next segment of a pen's path would paint again.
+void DrawLineTo(QPainter& painter, QPoint from, QPoint to)
+{
+    const QPoint step((to.x() > from.x()) - (to.x() < from.x()), (to.y() > from.y()) - (to.y() < from.y()));
+    painter.drawLine(from, to - step);
+}
 
 QPushButton* MakeButton(QWidget* parent, const QString& caption, int left)
 {
@@ -86,16 +116,52 @@ void TForm1::Button3Click()
 {
 }
 
+// Closing also ends every sweep, or the program would go on sweeping with no window.
 void TForm1::FormClose()
 {
+    SoundFlag = false;
+    StopFlag = true;
 }
 
+// Run: sweeps until Stop, handling the window's events every fourth sample.
 void TForm1::Button1Click()
 {
+    StopFlag = false;
+    Button2->setFocus();
+    scaleShown_ = true;
+    update();
+    ecg::SweepUntilStopped(*this, Signal, Random);
 }
 
+// Stop: runs inside a sweep's event handling; the sweep ends once this returns.
 void TForm1::Button2Click()
 {
+    StopFlag = true;
+    ecg::FadeOutTrace(*this);
+    Button1->setFocus();
+}
+
+void TForm1::paintEvent(QPaintEvent*)
+{
+    if (!scaleShown_)
+        return;
+    QPainter painter(this);
+    DrawScale(painter);
+}
+
+// The scale beside the screen, in the window's pen and font, text without
+// background. Row r of the screen lies at window y 219 - r.
+void TForm1::DrawScale(QPainter& painter) const
+{
+    DrawLineTo(painter, {40, 220}, {40, 20});
+    for (int k = 0; k < 6; ++k)
+        DrawLineTo(painter, {30, 20 + 40 * k}, {41, 20 + 40 * k});
+    for (int k = 0; k < 20; ++k)
+        DrawLineTo(painter, {34, 20 + 10 * k}, {41, 20 + 10 * k});
+
+    const int ascent = painter.fontMetrics().ascent();
+    for (const ScaleLabel& label : kScaleLabels)
+        painter.drawText(label.x, label.y + ascent, QString::fromLatin1(label.text));
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
@@ -125,4 +191,39 @@ void TForm1::FitOuterSize()
         return;
     outerSizeFitted_ = true;
     resize(kOuterSize.shrunkBy(frame));
+}
+
+std::uint8_t* const* TForm1::ScreenRows()
+{
+    return xmg->rows();
+}
+
+void TForm1::ShowPicture()
+{
+    xmg->Draw();
+}
+
+void TForm1::ProcessMessages()
+{
+    QCoreApplication::processEvents();
+}
+
+void TForm1::Sleep(int milliseconds)
+{
+    ::Sleep(milliseconds);
+}
+
+void TForm1::PlayBeat()
+{
+    MediaPlayer1->Play();
+}
+
+bool TForm1::StopRequested() const
+{
+    return StopFlag;
+}
+
+bool TForm1::SoundOn() const
+{
+    return SoundFlag;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ecg/sweep.h"
+
 #include <QWidget>
 
 class QPushButton;
@@ -7,7 +9,11 @@ class TMediaPlayer;
 class TXImage3;
 
 // The monitor's one window: the screen, Run, Stop and the sound switch.
-class TForm1 : public QWidget
+//
+// Run sweeps the signal across the screen inside its click handler and lets
+// the window process its events every fourth sample, so Stop, Sound and even
+// another Run are handled nested inside a running sweep.
+class TForm1 : public QWidget, private ecg::SweepHost
 {
     Q_OBJECT
 
@@ -27,12 +33,24 @@ public:
     void Button2Click();
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    // What the sweep needs of the window.
+    std::uint8_t* const* ScreenRows() override;
+    void ShowPicture() override;
+    void ProcessMessages() override;
+    void Sleep(int milliseconds) override;
+    void PlayBeat() override;
+    bool StopRequested() const override;
+    bool SoundOn() const override;
+
+    void DrawScale(QPainter& painter) const;
     void FitOuterSize();
 
+    bool scaleShown_ = false;
     bool outerSizeFitted_ = false;
 };

@@ -1,7 +1,9 @@
 #include "ecg/signal.h"
+#include "ecg/sweep.h"
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -18,5 +20,48 @@ void BM_SynthesizeSignal(benchmark::State& state)
     }
 }
 BENCHMARK(BM_SynthesizeSignal)->Unit(benchmark::kMicrosecond);
+
+// A window that does nothing but hold the picture, so only the sweep's own
+// drawing is measured; the real window adds 595 pauses of 5 ms per sweep.
+class IdleWindow : public ecg::SweepHost {
+public:
+    IdleWindow()
+    {
+        for (int y = 0; y < ecg::kScreenHeight; ++y)
+            rows_[y] = pixels_.data() + y * ecg::kScreenWidth;
+    }
+
+    std::uint8_t* const* ScreenRows() override { return rows_.data(); }
+    void ShowPicture() override {}
+    // Ends the sweep after its last message call, at i = 596.
+    void ProcessMessages() override { stop_ = ++calls_ % 149 == 0; }
+    void Sleep(int) override {}
+    void PlayBeat() override {}
+    bool StopRequested() const override { return stop_; }
+    bool SoundOn() const override { return false; }
+
+    void Reset() { stop_ = false; }
+
+private:
+    std::vector<std::uint8_t> pixels_ =
+        std::vector<std::uint8_t>(ecg::kScreenWidth * ecg::kScreenHeight);
+    std::array<std::uint8_t*, ecg::kScreenHeight> rows_{};
+    bool stop_ = false;
+    int calls_ = 0;
+};
+
+// One full sweep over the synthesised signal, without the pauses.
+void BM_OneSweepDrawing(benchmark::State& state)
+{
+    std::vector<std::int32_t> signal(ecg::kSignalSamples);
+    const ecg::RandomFn random = ecg::DefaultRandom();
+    ecg::SynthesizeSignal(signal.data(), random);
+    IdleWindow window;
+    for (auto _ : state) {
+        window.Reset();
+        ecg::SweepUntilStopped(window, signal.data(), random);
+    }
+}
+BENCHMARK(BM_OneSweepDrawing)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -1,0 +1,61 @@
+#pragma once
+
+// The monitor's sweep: the signal drawn column by column as a glowing dot with a
+// fading trail under a grid, and the fade-out that ends it. Everything runs on
+// the window's one thread; the sweep yields to the window only through
+// SweepHost::ProcessMessages, inside which the window's click handlers may run
+// nested (a Stop that sets the flag, or a Run that starts a sweep of its own).
+
+#include "ecg/signal.h"
+
+#include <cstdint>
+
+namespace ecg {
+
+inline constexpr int kScreenWidth = 600;
+inline constexpr int kScreenHeight = 200;
+inline constexpr int kBaselineRow = 40;        // the row of sample value 0
+inline constexpr std::uint32_t kTraceColour = 191;
+inline constexpr std::uint32_t kGridColour = 2;
+inline constexpr int kGridColumns = 21;
+inline constexpr int kGridLines = 11;
+inline constexpr int kSamplePauseMs = 5;
+inline constexpr int kFirstColumn = 2;
+inline constexpr int kColumnEnd = 597;         // one past the last column swept
+inline constexpr std::uint32_t kStartOffsets = 7000;
+inline constexpr int kFadeOutPasses = 64;
+
+// What the sweep needs of the window it runs in.
+class SweepHost {
+public:
+    virtual ~SweepHost() = default;
+
+    // Row table of the screen's 600 by 200 picture.
+    virtual std::uint8_t* const* ScreenRows() = 0;
+    // Copies the picture to the screen as it is now.
+    virtual void ShowPicture() = 0;
+    // Lets the window handle what is pending; handlers may run nested in here.
+    virtual void ProcessMessages() = 0;
+    virtual void Sleep(int milliseconds) = 0;
+    virtual void PlayBeat() = 0;
+    virtual bool StopRequested() const = 0;
+    virtual bool SoundOn() const = 0;
+};
+
+// A beat is cued on a pair whose first sample is above 20 and falls to the second.
+constexpr bool IsBeatCue(std::int32_t a, std::int32_t b)
+{
+    return a > 20 && b < a;
+}
+
+// Sweeps the signal across the screen from random start offsets, sweep after
+// sweep over the same picture, until the host reports a stop request.
+// A sweep reads samples start + 2 .. start + 597 with start below 7000, so the
+// signal must hold 7597 samples; samples from -39 to 158 keep every dot and its
+// halo on the screen (the synthesised signal stays within -4 .. 100).
+void SweepUntilStopped(SweepHost& host, const std::int32_t* signal, const RandomFn& random);
+
+// Fades the trace out in 64 passes, showing the grid alone at the end.
+void FadeOutTrace(SweepHost& host);
+
+}  // namespace ecg

@@ -1,0 +1,248 @@
+// Run and Stop in the real window: the sweep on the screen, the fade-out that
+// leaves the grid, the scale beside the screen, nesting and closing.
+
+#include "app/ekgunit2.h"
+#include "display/ximage3.h"
+
+#include <QPushButton>
+#include <QtTest>
+
+#include <set>
+
+namespace {
+
+const std::set<int> kGridRows{0, 20, 40, 60, 80, 100, 119, 139, 159, 179, 199};
+const std::set<int> kGridColumns{0,   30,  60,  90,  120, 150, 180, 210, 240, 270, 300,
+                                 329, 359, 389, 419, 449, 479, 509, 539, 569, 599};
+
+void ClickLater(int milliseconds, QPushButton* button)
+{
+    QTimer::singleShot(milliseconds, button, [button] { QTest::mouseClick(button, Qt::LeftButton); });
+}
+
+// The screen as shown, indexed by screen row (row 0 at the bottom).
+struct ShownScreen
+{
+    explicit ShownScreen(TXImage3* xmg) : image(xmg->grab().toImage()) {}
+    QRgb at(int x, int row) const { return image.pixel(x, 199 - row); }
+    QImage image;
+};
+
+bool IsDark(QRgb pixel)
+{
+    return qGray(pixel) < 128;
+}
+
+}  // namespace
+
+class RunStopTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void noScaleBeforeTheFirstRun();
+    void runThenStopLeavesExactlyTheGrid();
+    void traceLiesInTheYellowBand();
+    void focusMovesToStopAndBack();
+    void scaleTicksSitWhereTheScreenRowsAre();
+    void scaleLabelsHangFromTheirTopLeftCorner();
+    void scaleSurvivesRepaints();
+    void runInsideASweepNestsAndOneStopEndsBoth();
+    void stopWhileIdleLeavesTheGrid();
+    void closingTheWindowEndsTheSweep();
+
+private:
+    QColor face() const { return form_->palette().color(QPalette::Window); }
+    QColor pen() const { return form_->palette().color(QPalette::WindowText); }
+    void runUntilStopAfter(int milliseconds);
+    void verifyExactlyTheGrid();
+
+    TForm1* form_ = nullptr;
+};
+
+void RunStopTest::init()
+{
+    form_ = new TForm1;
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+}
+
+void RunStopTest::cleanup()
+{
+    delete form_;
+    form_ = nullptr;
+}
+
+// Clicks Run, which sweeps until the Stop click comes and has faded the trace out.
+void RunStopTest::runUntilStopAfter(int milliseconds)
+{
+    ClickLater(milliseconds, form_->Button2);
+    QTest::mouseClick(form_->Button1, Qt::LeftButton);
+}
+
+void RunStopTest::verifyExactlyTheGrid()
+{
+    const ShownScreen shown(form_->xmg);
+    for (int row = 0; row < 200; ++row) {
+        for (int x = 0; x < 600; ++x) {
+            const bool grid = kGridRows.count(row) || kGridColumns.count(x);
+            QCOMPARE(shown.at(x, row), grid ? qRgb(0, 128, 0) : qRgb(0, 0, 0));
+        }
+    }
+}
+
+void RunStopTest::noScaleBeforeTheFirstRun()
+{
+    const QImage window = form_->grab().toImage();
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 50; ++x)
+            QCOMPARE(window.pixelColor(x, y), face());
+}
+
+void RunStopTest::runThenStopLeavesExactlyTheGrid()
+{
+    runUntilStopAfter(800);
+    verifyExactlyTheGrid();
+}
+
+void RunStopTest::traceLiesInTheYellowBand()
+{
+    int yellow = 0;
+    bool onlyBandColours = true;
+    QTimer::singleShot(1000, form_, [&] {
+        const ShownScreen shown(form_->xmg);
+        for (int row = 0; row < 200; ++row) {
+            for (int x = 0; x < 600; ++x) {
+                const QRgb pixel = shown.at(x, row);
+                if (pixel == qRgb(0, 0, 0) || pixel == qRgb(0, 128, 0))
+                    continue;
+                // The band: red = green = 4k, no blue.
+                const bool band = qRed(pixel) == qGreen(pixel) && qBlue(pixel) == 0 && qRed(pixel) % 4 == 0;
+                onlyBandColours = onlyBandColours && band;
+                yellow += band;
+            }
+        }
+    });
+    runUntilStopAfter(1100);
+    QVERIFY(onlyBandColours);
+    QVERIFY2(yellow > 200, qPrintable(QString::number(yellow)));
+}
+
+void RunStopTest::focusMovesToStopAndBack()
+{
+    QWidget* focusDuringSweep = nullptr;
+    QTimer::singleShot(300, form_, [&] { focusDuringSweep = QApplication::focusWidget(); });
+    runUntilStopAfter(400);
+    QCOMPARE(focusDuringSweep, form_->Button2);
+    QCOMPARE(QApplication::focusWidget(), form_->Button1);
+}
+
+// Ticks at y 20 + 40k mark the rows 199, 159, ...; a line's last point is
+// never painted, so the axis starts at y 220 and stops short of y 20, and the
+// ticks end at x 40.
+void RunStopTest::scaleTicksSitWhereTheScreenRowsAre()
+{
+    runUntilStopAfter(100);
+    const QImage window = form_->grab().toImage();
+    auto colour = [&window](int x, int y) { return window.pixelColor(x, y); };
+
+    for (int y = 21; y <= 220; ++y)
+        QCOMPARE(colour(40, y), pen());
+    QCOMPARE(colour(40, 221), face());
+
+    for (int k = 0; k < 6; ++k) {
+        const int y = 20 + 40 * k;
+        for (int x = 30; x <= 40; ++x)
+            QCOMPARE(colour(x, y), pen());
+        QCOMPARE(colour(41, y), face());
+    }
+    for (int k = 0; k < 20; ++k) {
+        const int y = 20 + 10 * k;
+        for (int x = 34; x <= 40; ++x)
+            QCOMPARE(colour(x, y), pen());
+        QCOMPARE(colour(41, y), face());
+        if (k % 4 != 0)
+            QCOMPARE(colour(33, y), face());
+    }
+    // Between the ticks only the axis.
+    QCOMPARE(colour(39, 25), face());
+    QCOMPARE(colour(41, 25), face());
+}
+
+void RunStopTest::scaleLabelsHangFromTheirTopLeftCorner()
+{
+    runUntilStopAfter(100);
+    const QImage window = form_->grab().toImage();
+    struct Label { int x; int y; };
+    for (const Label label : {Label{6, 15}, Label{6, 55}, Label{6, 95}, Label{6, 135}, Label{12, 175}, Label{10, 215}}) {
+        int firstRow = -1;
+        int firstColumn = 50;
+        for (int y = label.y - 4; y < label.y + 16; ++y) {
+            for (int x = 0; x < 29; ++x) {
+                if (IsDark(window.pixel(x, y))) {
+                    firstRow = firstRow < 0 ? y : firstRow;
+                    firstColumn = std::min(firstColumn, x);
+                }
+            }
+        }
+        // Glyphs start a little inside the text's box, never above or left of it.
+        QVERIFY2(firstRow >= label.y && firstRow <= label.y + 5, qPrintable(QString::number(firstRow)));
+        QVERIFY2(firstColumn >= label.x && firstColumn <= label.x + 3, qPrintable(QString::number(firstColumn)));
+    }
+}
+
+void RunStopTest::scaleSurvivesRepaints()
+{
+    runUntilStopAfter(100);
+    form_->hide();
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+    form_->repaint();
+    const QImage window = form_->grab().toImage();
+    QCOMPARE(window.pixelColor(40, 100), pen());
+    QCOMPARE(window.pixelColor(30, 60), pen());
+}
+
+void RunStopTest::runInsideASweepNestsAndOneStopEndsBoth()
+{
+    int runsReturned = 0;
+    // The second Run starts a sweep inside the first one's event handling;
+    // it returns first, then the first one, both after the one Stop.
+    QTimer::singleShot(300, form_, [&] {
+        QTest::mouseClick(form_->Button1, Qt::LeftButton);
+        ++runsReturned;
+    });
+    runUntilStopAfter(700);
+    ++runsReturned;
+    QCOMPARE(runsReturned, 2);
+    verifyExactlyTheGrid();
+}
+
+void RunStopTest::stopWhileIdleLeavesTheGrid()
+{
+    QTest::mouseClick(form_->Button2, Qt::LeftButton);
+    verifyExactlyTheGrid();
+    QCOMPARE(QApplication::focusWidget(), form_->Button1);
+}
+
+void RunStopTest::closingTheWindowEndsTheSweep()
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 closedAt = -1;
+    QTimer::singleShot(500, form_, [&] {
+        closedAt = clock.elapsed();
+        form_->close();
+    });
+    // Ends a sweep that closing failed to end, so that the test can report it.
+    ClickLater(3000, form_->Button2);
+    QTest::mouseClick(form_->Button1, Qt::LeftButton);
+    QVERIFY(closedAt >= 0);
+    QVERIFY2(clock.elapsed() - closedAt < 1000, "the sweep went on after the window closed");
+}
+
+QTEST_MAIN(RunStopTest)
+#include "runstop_test.moc"
