@@ -27,6 +27,7 @@ ecg::RandomFn Random = ecg::DefaultRandom();
 
 const QString kCaption = QStringLiteral("EKG Demo using QUOR");
 const QString kSoundOnCaption = QStringLiteral("Sound &ON");
+const QString kSoundOffCaption = QStringLiteral("Sound &OFF");
 
 // The window's stored size is its outer size, frame and title bar included.
 constexpr QPoint kOuterPosition(192, 124);
@@ -112,8 +113,11 @@ void TForm1::FormCreate()
     MediaPlayer1->Open();
 }
 
+// The caption names what the next click does.
 void TForm1::Button3Click()
 {
+    SoundFlag = !SoundFlag;
+    Button3->setText(SoundFlag ? kSoundOffCaption : kSoundOnCaption);
 }
 
 // Closing also ends every sweep, or the program would go on sweeping with no window.

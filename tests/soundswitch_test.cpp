@@ -1,0 +1,126 @@
+// The sound switch in the real window: its captions and keys, and the beat
+// cue's plays, counted at the player, with the sound on and off.
+
+#include "app/ekgunit2.h"
+#include "app/tmediaplayer.h"
+
+#include <QPushButton>
+#include <QtTest>
+
+class SoundSwitchTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void startsWithTheSoundOff();
+    void captionNamesTheNextClick();
+    void accessKeySwitchesBothWays();
+    void playsOnlyWhileTheSoundIsOn();
+    void switchingDuringASweepTakesEffectAtOnce();
+    void closingTheWindowSwitchesTheSoundOff();
+    void unplayableSoundLeavesTheMonitorRunning();
+
+private:
+    // Clicks Run and, after the given time, Stop.
+    void runFor(int milliseconds);
+
+    TForm1* form_ = nullptr;
+    QSignalSpy* plays_ = nullptr;
+};
+
+void SoundSwitchTest::init()
+{
+    form_ = new TForm1;
+    plays_ = new QSignalSpy(form_->MediaPlayer1, &TMediaPlayer::played);
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+}
+
+void SoundSwitchTest::cleanup()
+{
+    delete plays_;
+    delete form_;
+}
+
+void SoundSwitchTest::runFor(int milliseconds)
+{
+    QTimer::singleShot(milliseconds, form_->Button2, [this] { QTest::mouseClick(form_->Button2, Qt::LeftButton); });
+    QTest::mouseClick(form_->Button1, Qt::LeftButton);
+}
+
+void SoundSwitchTest::startsWithTheSoundOff()
+{
+    QCOMPARE(form_->Button3->text(), QStringLiteral("Sound &ON"));
+    runFor(1000);
+    QCOMPARE(plays_->count(), 0);
+}
+
+void SoundSwitchTest::captionNamesTheNextClick()
+{
+    for (const char* caption : {"Sound &OFF", "Sound &ON", "Sound &OFF"}) {
+        QTest::mouseClick(form_->Button3, Qt::LeftButton);
+        QCOMPARE(form_->Button3->text(), QString::fromLatin1(caption));
+    }
+}
+
+// Both captions mark the O of ON and OFF, so Alt+O switches either way.
+void SoundSwitchTest::accessKeySwitchesBothWays()
+{
+    QTest::keyClick(form_, Qt::Key_O, Qt::AltModifier);
+    QTRY_COMPARE(form_->Button3->text(), QStringLiteral("Sound &OFF"));
+    QTest::keyClick(form_, Qt::Key_O, Qt::AltModifier);
+    QTRY_COMPARE(form_->Button3->text(), QStringLiteral("Sound &ON"));
+}
+
+// A beat comes every 70 to 87 samples of 5 ms: a second of sweeping holds
+// at least two.
+void SoundSwitchTest::playsOnlyWhileTheSoundIsOn()
+{
+    QTest::mouseClick(form_->Button3, Qt::LeftButton);
+    runFor(1000);
+    QVERIFY2(plays_->count() >= 2, qPrintable(QString::number(plays_->count())));
+
+    QTest::mouseClick(form_->Button3, Qt::LeftButton);
+    plays_->clear();
+    runFor(1000);
+    QCOMPARE(plays_->count(), 0);
+}
+
+void SoundSwitchTest::switchingDuringASweepTakesEffectAtOnce()
+{
+    int playsWhileOff = -1;
+    QTimer::singleShot(1000, form_, [this, &playsWhileOff] {
+        playsWhileOff = plays_->count();
+        QTest::mouseClick(form_->Button3, Qt::LeftButton);
+    });
+    runFor(2000);
+    QCOMPARE(playsWhileOff, 0);
+    QVERIFY(plays_->count() >= 2);
+}
+
+void SoundSwitchTest::closingTheWindowSwitchesTheSoundOff()
+{
+    QTest::mouseClick(form_->Button3, Qt::LeftButton);
+    form_->close();
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_));
+    runFor(1000);
+    QCOMPARE(plays_->count(), 0);
+}
+
+// These tests run where ding.wav cannot be opened and no sound server runs:
+// the switch still switches and the sweep still cues its beats, silently.
+void SoundSwitchTest::unplayableSoundLeavesTheMonitorRunning()
+{
+    QTest::mouseClick(form_->Button3, Qt::LeftButton);
+    QCOMPARE(form_->Button3->text(), QStringLiteral("Sound &OFF"));
+    runFor(1000);
+    QVERIFY(plays_->count() >= 2);
+    QVERIFY(form_->isVisible());
+}
+
+QTEST_MAIN(SoundSwitchTest)
+#include "soundswitch_test.moc"
