@@ -12,6 +12,8 @@ int main(int argc, char* argv[])
     TApplication Application(argc, argv);
     try {
         Application.setApplicationDisplayName(QStringLiteral("EKG Demo using QUOR"));
+        // Lets a desktop match the window to the menu entry and its icon.
+        Application.setDesktopFileName(QStringLiteral("ekgdemo"));
         Application.setWindowIcon(QIcon(QStringLiteral(":/beta.xpm")));
         TForm1 Form1;
         Form1.show();

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Installs the built program into a staging folder and checks that a desktop can
+# start it from its menu entry: the program, its sound and icon, and an entry
+# whose working folder holds the sound. Then builds the Debian package and
+# checks the same of the package's files, and the package's dependencies.
+#
+#   install_test.sh <cmake> <cpack> <build folder> <bin folder> <data folder>
+#
+# The two folders are the absolute ones the build was configured to install to.
+set -euo pipefail
+
+cmake=$1
+cpack=$2
+build=$3
+bindir=$4
+datadir=$5
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+passes=0
+failures=0
+expect() {
+    local what=$1
+    shift
+    if "$@"; then
+        echo "ok: $what"
+        passes=$((passes + 1))
+    else
+        echo "FAIL: $what"
+        failures=$((failures + 1))
+    fi
+}
+
+# The value of a key of the entry's [Desktop Entry] group.
+entry_value() {
+    sed -n '/^\[Desktop Entry\]/,/^\[/ s/^'"$2"'=//p' "$1" | head -n1
+}
+
+is_elf() { [ "$(head -c4 "$1" | od -An -tx1 | tr -d ' \n')" = 7f454c46 ]; }
+is_wav() { [ "$(head -c4 "$1")" = RIFF ] && [ "$(tail -c+9 "$1" | head -c4)" = WAVE ]; }
+
+# A PNG whose header gives 32 by 32 pixels.
+is_png_32x32() {
+    [ -f "$1" ] || return 1
+    [ "$(head -c8 "$1" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || return 1
+    [ "$(od -An -j16 -N8 --endian=big -tu4 "$1" | xargs)" = "32 32" ]
+}
+
+entry_validates() {
+    local report
+    report=$(desktop-file-validate "$1" 2>&1) || { echo "$report"; return 1; }
+    [ -z "$report" ] || { echo "$report"; return 1; }
+}
+
+# Checks an installed tree laid out under $1 as it would be under /.
+check_tree() {
+    local root=$1
+    local data=$root$datadir/ekgdemo
+    local entry=$root$datadir/applications/ekgdemo.desktop
+
+    expect "the program is in bin/" is_elf "$root$bindir/ekgdemo"
+    expect "the program is executable" test -x "$root$bindir/ekgdemo"
+    expect "ding.wav is in the data folder" is_wav "$data/ding.wav"
+    expect "the icon is in the data folder" is_png_32x32 "$data/ekgdemo.png"
+    expect "the theme icon is a 32x32 PNG" is_png_32x32 "$root$datadir/icons/hicolor/32x32/apps/ekgdemo.png"
+    expect "the desktop entry is installed" test -f "$entry"
+    [ -f "$entry" ] || return 0
+
+    expect "the desktop entry validates cleanly" entry_validates "$entry"
+    local path exec icon program
+    path=$(entry_value "$entry" Path)
+    exec=$(entry_value "$entry" Exec)
+    icon=$(entry_value "$entry" Icon)
+    program=${exec%% *}
+    [ "${program:0:1}" = / ] || program=$bindir/$program
+
+    expect "Path= is the data folder ($path)" test "$path" = "$datadir/ekgdemo"
+    expect "Path= holds ding.wav" is_wav "$root$path/ding.wav"
+    expect "Exec= names the installed program ($exec)" test "$program" = "$bindir/ekgdemo"
+    expect "Icon= names the theme icon ($icon)" test -f "$root$datadir/icons/hicolor/32x32/apps/$icon.png"
+}
+
+echo "== staged install"
+DESTDIR=$scratch/stage "$cmake" --install "$build" >"$scratch/install.log" ||
+    { cat "$scratch/install.log"; exit 1; }
+check_tree "$scratch/stage"
+
+echo "== Debian package"
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >"$scratch/cpack.log" ||
+    { cat "$scratch/cpack.log"; exit 1; }
+deb=$(echo "$scratch"/deb/*.deb)
+dpkg-deb -I "$deb"
+expect "the package is named ekgdemo" test "$(dpkg-deb -f "$deb" Package)" = ekgdemo
+depends=$(dpkg-deb -f "$deb" Depends)
+for package in libqt6widgets6 libpulse0 qt6-qpa-plugins; do
+    expect "it depends on $package" grep -Eq "(^|, )$package( |,|$)" <<<"$depends"
+done
+dpkg-deb -x "$deb" "$scratch/package"
+check_tree "$scratch/package"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
