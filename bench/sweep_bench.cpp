@@ -115,8 +115,9 @@ int main(int argc, char* argv[])
     Clock::time_point pressedAt;
     Clock::time_point focusBackAt;
     QObject::connect(form.Button2, &QPushButton::pressed, [&] { pressedAt = Clock::now(); });
-    QObject::connect(&app, &QApplication::focusChanged, [&](QWidget*, QWidget* now) {
-        if (now == form.Button1)
+    QPushButton* const run = form.Button1;
+    QObject::connect(&app, &QApplication::focusChanged, run, [&focusBackAt, run](QWidget*, QWidget* now) {
+        if (now == run)
             focusBackAt = Clock::now();
     });
     std::mt19937 random(7);

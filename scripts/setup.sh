@@ -26,7 +26,8 @@ install_missing() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# Configures and builds into $1 with the remaining arguments passed to cmake.
+# Configures and builds into $1 with the remaining arguments passed to cmake;
+# a Release build unless they name another type.
 build_into() {
     local dir=$1
     shift

@@ -1,0 +1,330 @@
+// The real window under clicks that come as a user's would: from outside the
+// window's thread, at random moments, so that they land inside sweeps, inside
+// fade-outs and while idle, and Run clicks nest sweeps. Afterwards the screen
+// shows the grid alone and no sweep is left running. And closing the window at
+// any moment of a sweep or a fade-out lets the event loop it ran in return at once.
+
+#include "app/ekgunit2.h"
+#include "tests/monitorpicture.h"
+
+#include <QAbstractEventDispatcher>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QtTest>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <optional>
+#include <random>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using Milliseconds = std::chrono::milliseconds;
+
+namespace {
+
+constexpr int kClicks = 2000;
+constexpr int kCloseRounds = 24;
+// Long enough for a whole sweep to run and the next to start.
+constexpr Milliseconds kWholeSweep = 3300ms;
+// Far beyond what unwinding nested handlers takes; past it a sweep is taken
+// to be left running and is stopped, so that the test can say so.
+constexpr Milliseconds kUnwindLimit = 20s;
+constexpr qint64 kPromptMs = 500;
+
+// A press and a release on the middle of a button. The events are made on the
+// window's thread, which owns the pointing device they name; any thread may
+// post them, and Qt deletes them once delivered.
+class Click
+{
+public:
+    explicit Click(QPushButton* button) : button_(button)
+    {
+        const QPointF centre = QRectF(button->rect()).center();
+        press_ = new QMouseEvent(QEvent::MouseButtonPress, centre, centre, Qt::LeftButton, Qt::LeftButton,
+                                 Qt::NoModifier);
+        release_ = new QMouseEvent(QEvent::MouseButtonRelease, centre, centre, Qt::LeftButton, Qt::NoButton,
+                                   Qt::NoModifier);
+    }
+
+    void post() const
+    {
+        QCoreApplication::postEvent(button_, press_);
+        QCoreApplication::postEvent(button_, release_);
+    }
+
+private:
+    QPushButton* button_;
+    QMouseEvent* press_;
+    QMouseEvent* release_;
+};
+
+// Where a click lands: in no handler, or with a sweep or a fade-out innermost.
+enum Context { Idle, InSweep, InFadeOut, kContexts };
+
+// Follows the Run and Stop handlers as they nest, and where each click lands.
+// A handler starts when its button emits released, and has returned when the
+// button's clicked signal reaches a slot connected after the window's own.
+class HandlerTracker
+{
+public:
+    explicit HandlerTracker(TForm1& form)
+    {
+        for (QPushButton* button : {form.Button1, form.Button2, form.Button3})
+            QObject::connect(button, &QPushButton::released, &connections_, [this] { ++landed_[context()]; });
+        follow(form.Button1, InSweep);
+        follow(form.Button2, InFadeOut);
+    }
+
+    Context context() const { return active_.empty() ? Idle : active_.back(); }
+    int depth() const { return int(active_.size()); }
+    int landedIn(Context context) const { return landed_[context]; }
+    int mostSweepsNested() const { return mostSweeps_; }
+
+private:
+    void follow(QPushButton* button, Context handler)
+    {
+        QObject::connect(button, &QPushButton::released, &connections_, [this, handler] {
+            active_.push_back(handler);
+            mostSweeps_ = std::max(mostSweeps_, int(std::count(active_.begin(), active_.end(), InSweep)));
+        });
+        QObject::connect(button, &QPushButton::clicked, &connections_, [this] { active_.pop_back(); });
+    }
+
+    QObject connections_;
+    std::vector<Context> active_;
+    std::array<int, kContexts> landed_{};
+    int mostSweeps_ = 0;
+};
+
+// Stands in for the program's main loop, which ends when its window closes.
+class WindowLoop : public QObject
+{
+public:
+    explicit WindowLoop(TForm1& form, const HandlerTracker& handlers) : handlers_(handlers)
+    {
+        form.installEventFilter(this);
+    }
+
+    void exec() { loop_.exec(); }
+    void quit() { QMetaObject::invokeMethod(&loop_, &QEventLoop::quit, Qt::QueuedConnection); }
+
+    bool closed() const { return closeClock_.isValid(); }
+    qint64 msSinceClose() const { return closeClock_.elapsed(); }
+    Context closedIn() const { return closedIn_; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close) {
+            closeClock_.start();
+            closedIn_ = handlers_.context();
+            loop_.quit();
+        }
+        return false;
+    }
+
+private:
+    QEventLoop loop_;
+    const HandlerTracker& handlers_;
+    QElapsedTimer closeClock_;
+    Context closedIn_ = Idle;
+};
+
+// The user's side, on a thread of its own: does what the actions say, then
+// waits for the window's loop to return. If that takes too long, it stops
+// every sweep from outside, so that the loop can return and the test report it.
+//
+// All along it wakes the window's thread every millisecond, as a window system
+// does with each event it queues. Qt hands posted events out only after a
+// wake-up, so a click handled partway through a batch of them starts a sweep
+// that holds the rest of the batch back until the next wake-up; real input
+// does not wait like that.
+class User
+{
+public:
+    using Actions = std::function<void(User&)>;
+
+    User(TForm1& form, Actions actions)
+        : form_(form), thread_([this, actions = std::move(actions)] { run(actions); })
+    {
+    }
+
+    // On the user's thread: lets the time pass.
+    void wait(Milliseconds time)
+    {
+        const Clock::time_point end = Clock::now() + time;
+        do {
+            windowThread_->wakeUp();
+            std::this_thread::sleep_for(std::min<Clock::duration>(1ms, end - Clock::now()));
+        } while (Clock::now() < end);
+    }
+
+    // Call once the loop has returned; true if a sweep had to be stopped from outside.
+    bool finish()
+    {
+        loopReturned_.set_value();
+        thread_.join();
+        return hadToStop_;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void run(const Actions& actions)
+    {
+        actions(*this);
+        const Clock::time_point giveUp = Clock::now() + kUnwindLimit;
+        while (returned_.wait_for(1ms) == std::future_status::timeout) {
+            windowThread_->wakeUp();
+            if (!hadToStop_ && Clock::now() > giveUp) {
+                hadToStop_ = true;
+                QMetaObject::invokeMethod(&form_, [this] { form_.Button2Click(); }, Qt::QueuedConnection);
+            }
+        }
+    }
+
+    TForm1& form_;
+    QAbstractEventDispatcher* windowThread_ = QAbstractEventDispatcher::instance();
+    std::promise<void> loopReturned_;
+    std::future<void> returned_ = loopReturned_.get_future();
+    std::atomic<bool> hadToStop_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+class StressTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void randomClicksEndWithTheGridAndNoSweepRunning();
+    void closingEndsTheWindowsLoopPromptly();
+};
+
+void StressTest::randomClicksEndWithTheGridAndNoSweepRunning()
+{
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    HandlerTracker handlers(form);
+    WindowLoop loop(form, handlers);
+
+    // A click every 0 to 14 ms, and once a Run followed by a whole sweep's quiet.
+    // Sound is the common click: every Stop costs a fade-out of 64 passes and
+    // every Run a sweep that lasts until the next Stop. With Run and Stop this
+    // rare the window keeps coming back to idle, in the sanitizer build too,
+    // whose fade-outs take over ten times longer; with them much more common
+    // the nesting would only grow.
+    std::mt19937 random(2024);
+    const std::array<QPushButton*, 3> buttons{form.Button1, form.Button2, form.Button3};
+    std::discrete_distribution<int> pickButton({8, 8, 84});
+    std::uniform_int_distribution<int> gap(0, 14);
+    std::vector<Click> clicks;
+    std::vector<Milliseconds> waitsAfter;
+    for (int n = 0; n < kClicks; ++n) {
+        const bool wholeSweep = n == kClicks / 2;
+        clicks.emplace_back(wholeSweep ? form.Button1 : buttons[pickButton(random)]);
+        waitsAfter.push_back(wholeSweep ? kWholeSweep : Milliseconds(gap(random)));
+    }
+    // The end: a sweep that leaves a trace for the last Stop to fade out.
+    const Click lastRun(form.Button1);
+    const Click lastStop(form.Button2);
+
+    User user(form, [&](User& self) {
+        for (std::size_t n = 0; n < clicks.size(); ++n) {
+            clicks[n].post();
+            self.wait(waitsAfter[n]);
+        }
+        lastRun.post();
+        self.wait(500ms);
+        lastStop.post();
+        // Handled wherever the window is then; the loop returns only once
+        // every handler nested in it has returned.
+        loop.quit();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    loop.exec();
+    const bool hadToStop = user.finish();
+    qInfo("%d clicks in %.1f s: %d while idle, %d inside sweeps, %d inside fade-outs; up to %d sweeps nested",
+          kClicks + 2, double(clock.elapsed()) / 1000, handlers.landedIn(Idle), handlers.landedIn(InSweep),
+          handlers.landedIn(InFadeOut), handlers.mostSweepsNested());
+
+    QVERIFY2(!hadToStop, "a sweep went on after the last Stop");
+    QCOMPARE(handlers.depth(), 0);
+    const QImage afterStop = form.grab().toImage();
+    const QString fault = monitor::GridFault(afterStop);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    // Forty samples' time: a sweep still drawing would show by now.
+    QTest::qWait(200);
+    QCOMPARE(form.grab().toImage(), afterStop);
+
+    // The clicks did land where they were meant to.
+    QVERIFY(handlers.landedIn(Idle) > 0);
+    QVERIFY(handlers.landedIn(InSweep) > 0);
+    QVERIFY(handlers.landedIn(InFadeOut) > 0);
+    QVERIFY(handlers.mostSweepsNested() >= 2);
+}
+
+// Each round a new window: Run, perhaps a second Run nested in the first sweep,
+// then after a random time either the close, or a Stop and the close right
+// behind it, so that the close comes during the fade-out.
+void StressTest::closingEndsTheWindowsLoopPromptly()
+{
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> moment(10, 1000);
+    std::array<int, kContexts> closedIn{};
+    for (int round = 0; round < kCloseRounds; ++round) {
+        TForm1 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        HandlerTracker handlers(form);
+        WindowLoop loop(form, handlers);
+
+        std::optional<Click> secondRun;
+        std::optional<Click> stop;
+        if (round % 3 == 1)
+            secondRun.emplace(form.Button1);
+        if (round % 3 == 2)
+            stop.emplace(form.Button2);
+        const Click run(form.Button1);
+        const Milliseconds firstWait(moment(random));
+        const Milliseconds secondWait(moment(random));
+
+        User user(form, [&](User& self) {
+            run.post();
+            self.wait(firstWait);
+            if (secondRun) {
+                secondRun->post();
+                self.wait(secondWait);
+            }
+            if (stop)
+                stop->post();
+            QMetaObject::invokeMethod(&form, &QWidget::close, Qt::QueuedConnection);
+        });
+        loop.exec();
+        const qint64 returnedAfter = loop.msSinceClose();
+        const bool hadToStop = user.finish();
+
+        QVERIFY2(!hadToStop, qPrintable(QStringLiteral("round %1: a sweep went on after the close").arg(round)));
+        QVERIFY(loop.closed());
+        QVERIFY(!form.isVisible());
+        const QString late = QStringLiteral("round %1: the loop returned %2 ms after the close");
+        QVERIFY2(returnedAfter < kPromptMs, qPrintable(late.arg(round).arg(returnedAfter)));
+        ++closedIn[loop.closedIn()];
+    }
+    qInfo("%d closes: %d inside sweeps, %d inside fade-outs, %d while idle", kCloseRounds, closedIn[InSweep],
+          closedIn[InFadeOut], closedIn[Idle]);
+    QVERIFY(closedIn[InSweep] > 0);
+    QVERIFY(closedIn[InFadeOut] > 0);
+}
+
+QTEST_MAIN(StressTest)
+#include "stress_test.moc"
