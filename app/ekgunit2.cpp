@@ -212,9 +212,14 @@ void TForm1::ProcessMessages()
     QCoreApplication::processEvents();
 }
 
-void TForm1::Sleep(int milliseconds)
+std::chrono::steady_clock::time_point TForm1::Now() const
 {
-    ::Sleep(milliseconds);
+    return std::chrono::steady_clock::now();
+}
+
+void TForm1::SleepUntil(std::chrono::steady_clock::time_point deadline)
+{
+    ::SleepUntil(deadline);
 }
 
 void TForm1::PlayBeat()

@@ -43,7 +43,8 @@ private:
     std::uint8_t* const* ScreenRows() override;
     void ShowPicture() override;
     void ProcessMessages() override;
-    void Sleep(int milliseconds) override;
+    std::chrono::steady_clock::time_point Now() const override;
+    void SleepUntil(std::chrono::steady_clock::time_point deadline) override;
     void PlayBeat() override;
     bool StopRequested() const override;
     bool SoundOn() const override;

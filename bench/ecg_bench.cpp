@@ -22,7 +22,7 @@ void BM_SynthesizeSignal(benchmark::State& state)
 BENCHMARK(BM_SynthesizeSignal)->Unit(benchmark::kMicrosecond);
 
 // A window that does nothing but hold the picture, so only the sweep's own
-// drawing is measured; the real window adds 595 pauses of 5 ms per sweep.
+// drawing is measured; the real window paces it at 5 ms a sample.
 class IdleWindow : public ecg::SweepHost {
 public:
     IdleWindow()
@@ -35,7 +35,8 @@ public:
     void ShowPicture() override {}
     // Ends the sweep after its last message call, at i = 596.
     void ProcessMessages() override { stop_ = ++calls_ % 149 == 0; }
-    void Sleep(int) override {}
+    std::chrono::steady_clock::time_point Now() const override { return {}; }
+    void SleepUntil(std::chrono::steady_clock::time_point) override {}
     void PlayBeat() override {}
     bool StopRequested() const override { return stop_; }
     bool SoundOn() const override { return false; }

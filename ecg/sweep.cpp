@@ -29,23 +29,58 @@ void Fade(std::uint8_t* const* rows)
     raster::FadeBmp64(rows, kScreenHeight, kScreenWidth);
 }
 
+// When each sample's period ends on the steady clock: one period after the
+// previous one's. The drawing and a late wake-up shorten a wait; they do not
+// stretch the time axis.
+class SampleSchedule
+{
+public:
+    explicit SampleSchedule(SweepHost& host) : host_(host), due_(host.Now()) {}
+
+    // The sample just drawn ends a period after the one before it.
+    void Next() { due_ += kSamplePeriod; }
+
+    // Waits for the end of the last sample drawn. A lag of up to a period is
+    // made up by the next wait; past that the schedule goes on from now
+    // rather than rushing the samples it missed.
+    void WaitUntilDue()
+    {
+        const std::chrono::steady_clock::time_point now = host_.Now();
+        if (now - due_ > kSamplePeriod)
+            due_ = now;
+        host_.SleepUntil(due_);
+    }
+
+private:
+    SweepHost& host_;
+    std::chrono::steady_clock::time_point due_;
+};
+
 }  // namespace
 
 void SweepUntilStopped(SweepHost& host, const std::int32_t* signal, const RandomFn& random)
 {
     // The flags are read from the host every time: handlers that run inside
-    // ProcessMessages change them.
+    // ProcessMessages change them. A sample's dots show only with the next
+    // picture, so the sweep waits for the clock only before a picture and
+    // before a beat: both keep their sample's time, and the program wakes a
+    // quarter as often as it would by waiting after every sample.
+    SampleSchedule schedule(host);
     while (!host.StopRequested()) {
         const std::uint32_t start = random() % kStartOffsets;
         for (int i = kFirstColumn; i < kColumnEnd; ++i) {
             const std::int32_t a = signal[start + i];
             const std::int32_t b = signal[start + i + 1];
-            if (IsBeatCue(a, b) && host.SoundOn())
+            // A beat sounds as its pair's period starts.
+            if (IsBeatCue(a, b) && host.SoundOn()) {
+                schedule.WaitUntilDue();
                 host.PlayBeat();
+            }
             std::uint8_t* const* rows = host.ScreenRows();
             DrawTraceSegment(rows, i, a, b);
-            host.Sleep(kSamplePauseMs);
+            schedule.Next();
             if (i % 4 == 0) {
+                schedule.WaitUntilDue();
                 // The grid goes on last so that it always shows on top of the trace.
                 DrawGrid(rows);
                 host.ShowPicture();

@@ -8,6 +8,7 @@
 
 #include "ecg/signal.h"
 
+#include <chrono>
 #include <cstdint>
 
 namespace ecg {
@@ -19,7 +20,8 @@ inline constexpr std::uint32_t kTraceColour = 191;
 inline constexpr std::uint32_t kGridColour = 2;
 inline constexpr int kGridColumns = 21;
 inline constexpr int kGridLines = 11;
-inline constexpr int kSamplePauseMs = 5;
+// A sample lasts 5 ms, drawing included: the screen shows 200 samples a second.
+inline constexpr std::chrono::milliseconds kSamplePeriod{5};
 inline constexpr int kFirstColumn = 2;
 inline constexpr int kColumnEnd = 597;         // one past the last column swept
 inline constexpr std::uint32_t kStartOffsets = 7000;
@@ -36,7 +38,9 @@ public:
     virtual void ShowPicture() = 0;
     // Lets the window handle what is pending; handlers may run nested in here.
     virtual void ProcessMessages() = 0;
-    virtual void Sleep(int milliseconds) = 0;
+    virtual std::chrono::steady_clock::time_point Now() const = 0;
+    // Returns once the steady clock reaches the deadline, at once if it has.
+    virtual void SleepUntil(std::chrono::steady_clock::time_point deadline) = 0;
     virtual void PlayBeat() = 0;
     virtual bool StopRequested() const = 0;
     virtual bool SoundOn() const = 0;
@@ -50,6 +54,11 @@ constexpr bool IsBeatCue(std::int32_t a, std::int32_t b)
 
 // Sweeps the signal across the screen from random start offsets, sweep after
 // sweep over the same picture, until the host reports a stop request.
+// Each sample's period ends one period after the previous one's, and every
+// picture and beat waits for its sample's time. Once the sweep is more than a
+// period behind that schedule (a long nested handler, a stalled machine), the
+// schedule goes on from now: the samples it missed are not drawn in a rush to
+// catch up.
 // A sweep reads samples start + 2 .. start + 597 with start below 7000, so the
 // signal must hold 7597 samples; samples from -39 to 158 keep every dot and its
 // halo on the screen (the synthesised signal stays within -4 .. 100).

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -12,6 +13,9 @@
 #include <vector>
 
 namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 constexpr int kWidth = 600;
 constexpr int kHeight = 200;
@@ -38,13 +42,15 @@ std::vector<int> Columns(int first, int last, int step)
 
 // The window as the sweep sees it, over a real 600 by 200 picture, with the
 // Run and Stop handlers written as the window writes them. Clicks are scripted
-// by the number of the ProcessMessages call that delivers them.
+// by the number of the ProcessMessages call that delivers them. Its clock is
+// a fake one that starts at 0 and moves only when a wait ends or the test
+// moves it.
 class FakeWindow : public ecg::SweepHost {
 public:
-    enum class Call { Sleep, Show, Process, Play, StopClicked, RunReturned };
+    enum class Call { Wait, Show, Process, Play, StopClicked, RunReturned };
     struct Event {
         Call call;
-        int column;  // the sweep's i when the call was made
+        long long timeUs;  // on the fake clock
     };
 
     FakeWindow(std::vector<std::int32_t> samples, std::vector<std::uint32_t> startDraws)
@@ -97,12 +103,18 @@ public:
         return static_cast<int>(std::count(everLit_.begin(), everLit_.end(), ecg::kTraceColour));
     }
 
+    // The sample whose time the clock shows: in a sweep from time 0 whose
+    // samples keep their 5 ms each, sample i ends at (i - 1) * 5 ms.
+    int SampleNow() const { return static_cast<int>(Microseconds(now) / 5000) + 1; }
+
+    // The sweep's i at each such call, for a sweep from time 0 that keeps its
+    // time. A beat sounds as its pair's period starts, when the one before ends.
     std::vector<int> ColumnsOf(Call call) const
     {
         std::vector<int> columns;
         for (const Event& event : log) {
             if (event.call == call)
-                columns.push_back(event.column);
+                columns.push_back(static_cast<int>(event.timeUs / 5000) + (call == Call::Play ? 2 : 1));
         }
         return columns;
     }
@@ -116,10 +128,13 @@ public:
     std::map<int, std::function<void()>> clicksAtProcess;
     std::function<void()> onShow;
     std::function<void()> onProcess;
+    Clock::time_point now;
+    // How late a wait ends after its deadline, by the wait's number from 1.
+    std::map<int, Clock::duration> lateWakeUps;
 
     // What the sweep did.
     std::vector<Event> log;
-    std::vector<int> sleepLengths;
+    std::vector<long long> deadlinesUs;
     int startsDrawn = 0;
     int processCalls = 0;
 
@@ -140,29 +155,32 @@ public:
         if (click != clicksAtProcess.end())
             click->second();
     }
-    void Sleep(int milliseconds) override
+    Clock::time_point Now() const override { return now; }
+    void SleepUntil(Clock::time_point deadline) override
     {
-        ++column_;
-        sleepLengths.push_back(milliseconds);
-        Record(Call::Sleep);
-        // Every dot is drawn just before a Sleep and no fade comes between.
+        deadlinesUs.push_back(Microseconds(deadline));
+        const auto late = lateWakeUps.find(static_cast<int>(deadlinesUs.size()));
+        now = std::max(now, deadline) + (late == lateWakeUps.end() ? 0ms : late->second);
+        Record(Call::Wait);
+        // Every dot is drawn before the wait for its picture, and no grid or
+        // fade comes between.
         std::transform(pixels_.begin(), pixels_.end(), everLit_.begin(), everLit_.begin(),
                        [](std::uint8_t now, std::uint8_t seen) { return std::max(now, seen); });
     }
-    void PlayBeat() override
-    {
-        // The cue comes before its pair's pause, which moves the column on.
-        log.push_back({Call::Play, column_ + 1});
-    }
+    void PlayBeat() override { Record(Call::Play); }
     bool StopRequested() const override { return stop; }
     bool SoundOn() const override { return sound; }
 
 private:
-    void Record(Call call) { log.push_back({call, column_}); }
+    static long long Microseconds(Clock::time_point t)
+    {
+        return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
+    }
+
+    void Record(Call call) { log.push_back({call, Microseconds(now)}); }
 
     std::uint32_t DrawStart()
     {
-        column_ = ecg::kFirstColumn - 1;
         if (startsDrawn == static_cast<int>(startDraws_.size())) {
             ADD_FAILURE() << "the sweep drew more start offsets than scripted";
             return 0;
@@ -175,7 +193,6 @@ private:
     std::array<std::uint8_t*, kHeight> rows_{};
     std::vector<std::uint32_t> startDraws_;
     ecg::RandomFn random_ = [this] { return DrawStart(); };
-    int column_ = 0;
 };
 
 std::vector<std::int32_t> FlatSignal(std::int32_t value)
@@ -193,6 +210,14 @@ std::vector<std::int32_t> SawtoothSignal()
 }
 
 constexpr int kProcessCallsPerSweep = 149;  // i = 4, 8, ..., 596
+
+std::vector<long long> Differences(const std::vector<long long>& values)
+{
+    std::vector<long long> steps;
+    for (std::size_t n = 1; n < values.size(); ++n)
+        steps.push_back(values[n] - values[n - 1]);
+    return steps;
+}
 
 TEST(Sweep, PacesGridPictureFadeAndMessages)
 {
@@ -212,20 +237,25 @@ TEST(Sweep, PacesGridPictureFadeAndMessages)
                 gridMissingAtShow += IsGridPixel(gx, gy) && window.Pixel(gx, gy) != 2;
         }
         if (window.Pixel(x, y) != 191)
-            fadedBeforeShow.push_back(window.log.back().column);
+            fadedBeforeShow.push_back(window.SampleNow());
     };
+    // Handling the window's events takes 3 ms each time: the samples keep
+    // their 5 ms all the same.
     window.onProcess = [&] {
         if (window.Pixel(x, y) == 190)
-            fadedBeforeProcess.push_back(window.log.back().column);
+            fadedBeforeProcess.push_back(window.SampleNow());
         window.Pixel(x, y) = 191;
+        window.now += 3ms;
     };
 
     window.ClickRun();
 
     EXPECT_EQ(window.startsDrawn, 1);
-    EXPECT_EQ(window.ColumnsOf(FakeWindow::Call::Sleep), Columns(2, 596, 1));
-    EXPECT_TRUE(std::all_of(window.sleepLengths.begin(), window.sleepLengths.end(),
-                            [](int ms) { return ms == 5; }));
+    // Each picture waits for the end of its last sample, at (i - 1) * 5 ms.
+    std::vector<long long> pictureTimesUs;
+    for (int i : Columns(4, 596, 4))
+        pictureTimesUs.push_back((i - 1) * 5000LL);
+    EXPECT_EQ(window.deadlinesUs, pictureTimesUs);
     EXPECT_EQ(window.ColumnsOf(FakeWindow::Call::Show), Columns(4, 596, 4));
     EXPECT_EQ(window.ColumnsOf(FakeWindow::Call::Process), Columns(4, 596, 4));
     EXPECT_EQ(gridMissingAtShow, 0);
@@ -233,6 +263,26 @@ TEST(Sweep, PacesGridPictureFadeAndMessages)
     EXPECT_EQ(fadedBeforeProcess, Columns(8, 592, 8));
     EXPECT_EQ(window.Pixel(x, y), 191);  // and none after the last message call
     EXPECT_EQ(window.CountOf(FakeWindow::Call::Play), 0);
+}
+
+// A wake-up late by up to a period is made up by the next wait, and the
+// schedule holds. Further behind, the sweep goes on from where it is: a
+// missed stretch of time is not made up by drawing the next samples faster.
+TEST(Sweep, FallenBehindGoesOnFromNowWithoutRushing)
+{
+    FakeWindow window(SawtoothSignal(), {0});
+    window.clicksAtProcess[3] = [&] { window.now += 40ms; };  // a long handler after i = 12
+    window.lateWakeUps = {{6, 22ms}, {8, 30ms}};               // at i = 24 and i = 32
+    window.clicksAtProcess[10] = [&] { window.stop = true; };
+
+    window.ClickRun();
+
+    ASSERT_EQ(window.deadlinesUs.size(), 10u);  // i = 4, 8, ..., 40
+    EXPECT_EQ(window.deadlinesUs.front(), 15000);
+    std::vector<long long> steps(9, 20000);
+    steps[2] = 40000;  // the picture of i = 16 as soon as the handler is done
+    steps[7] = 30000;  // of i = 36 at once, since 30 ms is 10 ms more than it had
+    EXPECT_EQ(Differences(window.deadlinesUs), steps);
 }
 
 TEST(Sweep, NextSweepStartsAtOnceOverThePicture)
@@ -248,10 +298,11 @@ TEST(Sweep, NextSweepStartsAtOnceOverThePicture)
     window.ClickRun();
 
     EXPECT_EQ(window.startsDrawn, 2);
-    std::vector<int> sleeps = Columns(2, 596, 1);
-    const std::vector<int> secondSweep = Columns(2, 8, 1);
-    sleeps.insert(sleeps.end(), secondSweep.begin(), secondSweep.end());
-    EXPECT_EQ(window.ColumnsOf(FakeWindow::Call::Sleep), sleeps);
+    // The second sweep's samples follow the first's on the same time axis:
+    // its first picture, at i = 4, comes three samples after the last one.
+    std::vector<int> pictures = Columns(4, 596, 4);
+    pictures.insert(pictures.end(), {596 + 3, 596 + 7});
+    EXPECT_EQ(window.ColumnsOf(FakeWindow::Call::Show), pictures);
     // The dot of the first sweep's last pair is still there: nothing cleared the picture.
     EXPECT_EQ(lastDotAtFirstShowOfSecondSweep, 191);
 }
@@ -353,7 +404,7 @@ TEST(Sweep, StopWhileIdleFadesEverythingButTheGridIn64Passes)
 
     EXPECT_EQ(window.CountOf(FakeWindow::Call::Show), 64);
     EXPECT_EQ(window.CountOf(FakeWindow::Call::Process), 64);
-    EXPECT_EQ(window.CountOf(FakeWindow::Call::Sleep), 0);
+    EXPECT_EQ(window.CountOf(FakeWindow::Call::Wait), 0);
     EXPECT_EQ(window.startsDrawn, 0);
     // One fade before each picture: 191 steps down to 128, then to 0.
     std::vector<int> expectedDot;
@@ -409,7 +460,7 @@ TEST(Sweep, RunDuringASweepNestsAndOneStopEndsBoth)
     window.ClickRun();
 
     EXPECT_EQ(window.startsDrawn, 2);
-    EXPECT_EQ(window.CountOf(FakeWindow::Call::Sleep), 11 + 27);
+    EXPECT_EQ(window.CountOf(FakeWindow::Call::Wait), 3 + 7);
     // The Stop's fade-out, then the inner sweep returns, then the outer one,
     // without another sample between them.
     std::vector<FakeWindow::Call> expected = FadeOutPasses(64);
@@ -428,7 +479,7 @@ TEST(Sweep, RunDuringAFadeOutSweepsUntilStopThenTheFadeOutFinishes)
     window.ClickStop();
 
     EXPECT_EQ(window.startsDrawn, 1);
-    EXPECT_EQ(window.CountOf(FakeWindow::Call::Sleep), 27);
+    EXPECT_EQ(window.CountOf(FakeWindow::Call::Wait), 7);
     // The second Stop's 64 passes, the sweep's return, the first Stop's last 59.
     std::vector<FakeWindow::Call> expected = FadeOutPasses(64);
     expected.push_back(FakeWindow::Call::RunReturned);
