@@ -1,16 +1,24 @@
-// What one Draw of the screen costs: converting the 8-bit picture through its
-// palette, and painting it, as the sweep does 150 times a sweep.
-// Runs under Qt's offscreen platform.
+// What showing the screen costs: Draw, which converts the 8-bit picture
+// through its palette, and the paint it asks for. Draw converts only what
+// changed since the last one, so it is measured both ways: with the whole
+// picture changed, and during a sweep, where a picture brings a few columns
+// of new trace or the rows a fade has dimmed. Runs under Qt's offscreen platform.
 
 #include "display/screensetup.h"
 #include "display/ximage3.h"
+#include "ecg/signal.h"
+#include "ecg/sweep.h"
 
 #include <QApplication>
 #include <QWidget>
 
 #include <benchmark/benchmark.h>
 
+#include <vector>
+
 namespace {
+
+constexpr int kPicturesPerSweep = 149;
 
 // A shown window with the set-up screen, its picture striped with every index.
 struct Screen
@@ -26,30 +34,85 @@ struct Screen
         window.show();
         QApplication::processEvents();
     }
+
+    // A colour that alternates from call to call, so that Draw has the whole
+    // picture to convert.
+    void ChangeEveryColour()
+    {
+        xmg->Palette[0].Red ^= 1;
+        xmg->AssignPalette(0);
+    }
+
     QWidget window;
     TXImage3* xmg = nullptr;
 };
 
-void BM_DrawCopy(benchmark::State& state)
+void BM_DrawWholePicture(benchmark::State& state)
 {
     Screen screen;
     for (auto _ : state) {
+        screen.ChangeEveryColour();
         screen.xmg->Draw();
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_DrawCopy);
+BENCHMARK(BM_DrawWholePicture);
 
 // Draw followed by the paint it asks for, as the next ProcessMessages does it.
-void BM_DrawAndPaint(benchmark::State& state)
+void BM_DrawWholePictureAndPaint(benchmark::State& state)
 {
     Screen screen;
     for (auto _ : state) {
+        screen.ChangeEveryColour();
         screen.xmg->Draw();
         screen.xmg->repaint();
     }
 }
-BENCHMARK(BM_DrawAndPaint);
+BENCHMARK(BM_DrawWholePictureAndPaint);
+
+// The screen under a real sweep with no waits: each picture is drawn,
+// painted and, every other time, faded, as in the window.
+class SweptScreen : public ecg::SweepHost
+{
+public:
+    std::uint8_t* const* ScreenRows() override { return screen_.xmg->rows(); }
+    void ShowPicture() override
+    {
+        screen_.xmg->Draw();
+        screen_.xmg->repaint();
+    }
+    // Ends the sweep after its last picture, at i = 596.
+    void ProcessMessages() override { stop_ = ++pictures_ % kPicturesPerSweep == 0; }
+    std::chrono::steady_clock::time_point Now() const override { return {}; }
+    void SleepUntil(std::chrono::steady_clock::time_point) override {}
+    void PlayBeat() override {}
+    bool StopRequested() const override { return stop_; }
+    bool SoundOn() const override { return false; }
+
+    void Reset() { stop_ = false; }
+
+private:
+    Screen screen_;
+    bool stop_ = false;
+    int pictures_ = 0;
+};
+
+// A whole sweep: its drawing, and its pictures with their Draws and paints;
+// per_picture is the time for each of them.
+void BM_SweepPictures(benchmark::State& state)
+{
+    std::vector<std::int32_t> signal(ecg::kSignalSamples);
+    const ecg::RandomFn random = ecg::DefaultRandom();
+    ecg::SynthesizeSignal(signal.data(), random);
+    SweptScreen screen;
+    for (auto _ : state) {
+        screen.Reset();
+        ecg::SweepUntilStopped(screen, signal.data(), random);
+    }
+    state.counters["per_picture"] = benchmark::Counter(double(state.iterations()) * kPicturesPerSweep,
+                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_SweepPictures)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -1,8 +1,21 @@
 #include "display/ximage3.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <cassert>
+
+namespace {
+
+// Pixels first .. end - 1 of a row, through the colour table.
+void ConvertSpan(const std::uint8_t* source, int first, int end, const QRgb* colours, QRgb* target)
+{
+    for (int x = first; x < end; ++x)
+        target[x] = colours[source[x]];
+}
+
+}  // namespace
 
 void TXBitmap::SetHeight(int height)
 {
@@ -54,26 +67,53 @@ void TXImage3::Draw()
     const TXBitmap& bitmap = bmp[0];
     const int width = bitmap.Width();
     const int height = bitmap.Height();
-    if (picture_.width() != width || picture_.height() != height)
-        picture_ = QImage(width, height, QImage::Format_RGB32);
+    // Row 0 is the bottom row on screen.
+    auto targetRow = [&](int y) { return reinterpret_cast<QRgb*>(picture_.scanLine(height - 1 - y)); };
 
-    // One pass through the colour table into a picture kept from call to call;
-    // row 0 is the bottom row on screen.
-    const QRgb* colours = bitmap.colourTable.data();
+    // A new size or new colours change the whole picture.
+    const bool resized = picture_.width() != width || picture_.height() != height;
+    if (resized || shownColours_ != bitmap.colourTable) {
+        if (resized)
+            picture_ = QImage(width, height, QImage::Format_RGB32);
+        shownColours_ = bitmap.colourTable;
+        shownPixels_.resize(std::size_t(width) * std::size_t(height));
+        for (int y = 0; y < height; ++y) {
+            std::copy_n(bitmap.Row(y), width, shownPixels_.begin() + std::ptrdiff_t(y) * width);
+            ConvertSpan(bitmap.Row(y), 0, width, shownColours_.data(), targetRow(y));
+        }
+        update();
+        return;
+    }
+
+    // Otherwise only what differs from the last Draw is converted and
+    // repainted: between two Draws of a sweep that is a few columns of new
+    // trace, or the rows a fade has dimmed.
+    QRect changed;
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* source = bitmap.Row(y);
-        auto* target = reinterpret_cast<QRgb*>(picture_.scanLine(height - 1 - y));
-        for (int x = 0; x < width; ++x)
-            target[x] = colours[source[x]];
+        std::uint8_t* shown = shownPixels_.data() + std::ptrdiff_t(y) * width;
+        if (std::equal(source, source + width, shown))
+            continue;
+        int first = 0;
+        while (source[first] == shown[first])
+            ++first;
+        int end = width;
+        while (source[end - 1] == shown[end - 1])
+            --end;
+        ConvertSpan(source, first, end, shownColours_.data(), targetRow(y));
+        std::copy(source + first, source + end, shown + first);
+        changed |= QRect(first, height - 1 - y, end - first, 1);
     }
-    update();
+    if (!changed.isEmpty())
+        update(changed);
 }
 
-void TXImage3::paintEvent(QPaintEvent*)
+void TXImage3::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     // On a scaled screen each picture pixel becomes a block of whole device
     // pixels, never a blend of its neighbours.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawImage(QPoint(0, 0), picture_);
+    // The picture's pixels are the widget's: only the part asked for is copied.
+    painter.drawImage(event->rect(), picture_, event->rect());
 }

@@ -73,5 +73,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The picture as converted and shown by the last Draw, and its colours.
     QImage picture_;
+    std::vector<std::uint8_t> shownPixels_;
+    std::array<QRgb, 256> shownColours_{};
 };

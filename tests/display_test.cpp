@@ -12,6 +12,21 @@ QRgb ShownPixel(TXImage3& xmg, int x, int y)
     return xmg.grab().toImage().pixel(x, y);
 }
 
+// Every region the widget is asked to paint, added up.
+class PaintRecorder : public QObject
+{
+public:
+    QRegion painted;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
 // A set-up screen, shown as its own window.
 struct ShownScreen
 {
@@ -39,6 +54,7 @@ private slots:
     void setUpShowsABlackPicture();
     void drawShowsRowZeroAtTheBottom();
     void drawCopiesThePictureAtTheCall();
+    void drawRepaintsWhatChanged();
     void drawScalesByWholePixels();
 };
 
@@ -168,6 +184,44 @@ void DisplayTest::drawCopiesThePictureAtTheCall()
     QCOMPARE(ShownPixel(xmg, 10, 189), qRgb(255, 255, 255));
     xmg.Draw();
     QCOMPARE(ShownPixel(xmg, 10, 189), qRgb(0, 128, 0));
+}
+
+// Draw converts and repaints only what changed since the last Draw; whatever
+// changed, pixels or colours, must reach the screen.
+void DisplayTest::drawRepaintsWhatChanged()
+{
+    ShownScreen screen;
+    TXImage3& xmg = screen.xmg;
+    QVERIFY(QTest::qWaitForWindowExposed(&xmg));
+    PaintRecorder paints;
+    xmg.installEventFilter(&paints);
+
+    // Rows that changed only in their last or first column, at both ends, and
+    // in two pixels in the middle.
+    struct Pixel { int x; int row; };
+    const Pixel changed[] = {{599, 0}, {0, 199}, {0, 50}, {599, 50}, {300, 100}, {302, 100}};
+    for (const Pixel p : changed)
+        xmg.rows()[p.row][p.x] = 15;
+    xmg.Draw();
+    QTRY_VERIFY(!paints.painted.isEmpty());
+    const QRegion repainted = paints.painted;  // before grab() paints it all
+    const QImage shown = xmg.grab().toImage();
+    for (const Pixel p : changed) {
+        const QPoint onScreen(p.x, 199 - p.row);
+        QVERIFY2(repainted.contains(onScreen), qPrintable(QStringLiteral("(%1, row %2) not repainted").arg(p.x).arg(p.row)));
+        QCOMPARE(shown.pixel(onScreen), qRgb(255, 255, 255));
+    }
+    QCOMPARE(shown.pixel(301, 99), qRgb(0, 0, 0));
+
+    // New colours alone change the whole picture.
+    paints.painted = QRegion();
+    xmg.Palette[0] = TPaletteEntry{0, 0, 255, 0};
+    xmg.AssignPalette(0);
+    xmg.Draw();
+    QTRY_VERIFY((QRegion(xmg.rect()) - paints.painted).isEmpty());
+    const QImage recoloured = xmg.grab().toImage();
+    QCOMPARE(recoloured.pixel(301, 99), qRgb(255, 0, 0));
+    QCOMPARE(recoloured.pixel(300, 99), qRgb(255, 255, 255));
 }
 
 // Run with QT_SCALE_FACTOR=2: every picture pixel becomes a 2 by 2 block of
