@@ -25,6 +25,26 @@ std::int32_t Signal[ecg::kSignalSamples] = {};
 // every sweep its start offset.
 ecg::RandomFn Random = ecg::DefaultRandom();
 
+// Run and Stop clicked during a sweep or a fade-out run nested in it, each on
+// a few kilobytes of stack. Nesting stops at a depth no one clicks to, far
+// below what the stack holds: a storm of clicks must not overflow it.
+constexpr int kMostNestedHandlers = 64;
+int SweepsRunning = 0;
+int FadeOutsRunning = 0;
+
+// Counts a handler's level of nesting while it runs.
+class NestingLevel
+{
+public:
+    explicit NestingLevel(int& depth) : depth_(depth) { ++depth_; }
+    ~NestingLevel() { --depth_; }
+    NestingLevel(const NestingLevel&) = delete;
+    NestingLevel& operator=(const NestingLevel&) = delete;
+
+private:
+    int& depth_;
+};
+
 const QString kCaption = QStringLiteral("EKG Demo using QUOR");
 const QString kSoundOnCaption = QStringLiteral("Sound &ON");
 const QString kSoundOffCaption = QStringLiteral("Sound &OFF");
@@ -128,20 +148,29 @@ void TForm1::FormClose()
 }
 
 // Run: sweeps until Stop, handling the window's events every fourth sample.
+// At the nesting limit the innermost sweep goes on instead of a new one: the
+// flag it reads is clear again.
 void TForm1::Button1Click()
 {
     StopFlag = false;
     Button2->setFocus();
     scaleShown_ = true;
     update();
-    ecg::SweepUntilStopped(*this, Signal, Random);
+    if (SweepsRunning < kMostNestedHandlers) {
+        const NestingLevel level(SweepsRunning);
+        ecg::SweepUntilStopped(*this, Signal, Random);
+    }
 }
 
 // Stop: runs inside a sweep's event handling; the sweep ends once this returns.
+// At the nesting limit the innermost fade-out, already running, clears the screen.
 void TForm1::Button2Click()
 {
     StopFlag = true;
-    ecg::FadeOutTrace(*this);
+    if (FadeOutsRunning < kMostNestedHandlers) {
+        const NestingLevel level(FadeOutsRunning);
+        ecg::FadeOutTrace(*this);
+    }
     Button1->setFocus();
 }
 

@@ -1,8 +1,10 @@
 // The real window under clicks that come as a user's would: from outside the
 // window's thread, at random moments, so that they land inside sweeps, inside
 // fade-outs and while idle, and Run clicks nest sweeps. Afterwards the screen
-// shows the grid alone and no sweep is left running. And closing the window at
-// any moment of a sweep or a fade-out lets the event loop it ran in return at once.
+// shows the grid alone and no sweep is left running. Storms of Run clicks and
+// of Stop clicks nest sweeps and fade-outs only up to a fixed depth, which the
+// stack holds. And closing the window at any moment of a sweep or a fade-out
+// lets the event loop it ran in return at once.
 
 #include "app/ekgunit2.h"
 #include "tests/monitorpicture.h"
@@ -30,6 +32,10 @@ namespace {
 
 constexpr int kClicks = 2000;
 constexpr int kCloseRounds = 24;
+// How deep Run and Stop handlers nest at most, and storms far past that.
+constexpr int kNestingLimit = 64;
+constexpr int kRunStorm = 1000;
+constexpr int kStopStorm = 300;
 // Long enough for a whole sweep to run and the next to start.
 constexpr Milliseconds kWholeSweep = 3300ms;
 // Far beyond what unwinding nested handlers takes; past it a sweep is taken
@@ -70,13 +76,16 @@ enum Context { Idle, InSweep, InFadeOut, kContexts };
 // Follows the Run and Stop handlers as they nest, and where each click lands.
 // A handler starts when its button emits released, and has returned when the
 // button's clicked signal reaches a slot connected after the window's own.
+// Those still active when a click lands are running their loops, which is
+// where the click is handled; a Run or Stop at the nesting limit returns at
+// once, and no click lands inside it.
 class HandlerTracker
 {
 public:
     explicit HandlerTracker(TForm1& form)
     {
         for (QPushButton* button : {form.Button1, form.Button2, form.Button3})
-            QObject::connect(button, &QPushButton::released, &connections_, [this] { ++landed_[context()]; });
+            QObject::connect(button, &QPushButton::released, &connections_, [this] { land(); });
         follow(form.Button1, InSweep);
         follow(form.Button2, InFadeOut);
     }
@@ -84,22 +93,27 @@ public:
     Context context() const { return active_.empty() ? Idle : active_.back(); }
     int depth() const { return int(active_.size()); }
     int landedIn(Context context) const { return landed_[context]; }
-    int mostSweepsNested() const { return mostSweeps_; }
+    // The most loops of that kind running at once, as clicks found them.
+    int mostNested(Context loop) const { return mostNested_[loop]; }
 
 private:
+    void land()
+    {
+        ++landed_[context()];
+        for (Context loop : {InSweep, InFadeOut})
+            mostNested_[loop] = std::max(mostNested_[loop], int(std::count(active_.begin(), active_.end(), loop)));
+    }
+
     void follow(QPushButton* button, Context handler)
     {
-        QObject::connect(button, &QPushButton::released, &connections_, [this, handler] {
-            active_.push_back(handler);
-            mostSweeps_ = std::max(mostSweeps_, int(std::count(active_.begin(), active_.end(), InSweep)));
-        });
+        QObject::connect(button, &QPushButton::released, &connections_, [this, handler] { active_.push_back(handler); });
         QObject::connect(button, &QPushButton::clicked, &connections_, [this] { active_.pop_back(); });
     }
 
     QObject connections_;
     std::vector<Context> active_;
     std::array<int, kContexts> landed_{};
-    int mostSweeps_ = 0;
+    std::array<int, kContexts> mostNested_{};
 };
 
 // Stands in for the program's main loop, which ends when its window closes.
@@ -165,6 +179,15 @@ public:
         } while (Clock::now() < end);
     }
 
+    // On the user's thread: lets the time pass until the count reaches the
+    // number, or for as long as unwinding may take at most.
+    void waitFor(const std::atomic<int>& count, int number)
+    {
+        const Clock::time_point giveUp = Clock::now() + kUnwindLimit;
+        while (count < number && Clock::now() < giveUp)
+            wait(1ms);
+    }
+
     // Call once the loop has returned; true if a sweep had to be stopped from outside.
     bool finish()
     {
@@ -205,6 +228,7 @@ class StressTest : public QObject
 
 private slots:
     void randomClicksEndWithTheGridAndNoSweepRunning();
+    void clickStormsNestNoDeeperThanTheLimit();
     void closingEndsTheWindowsLoopPromptly();
 };
 
@@ -255,7 +279,7 @@ void StressTest::randomClicksEndWithTheGridAndNoSweepRunning()
     const bool hadToStop = user.finish();
     qInfo("%d clicks in %.1f s: %d while idle, %d inside sweeps, %d inside fade-outs; up to %d sweeps nested",
           kClicks + 2, double(clock.elapsed()) / 1000, handlers.landedIn(Idle), handlers.landedIn(InSweep),
-          handlers.landedIn(InFadeOut), handlers.mostSweepsNested());
+          handlers.landedIn(InFadeOut), handlers.mostNested(InSweep));
 
     QVERIFY2(!hadToStop, "a sweep went on after the last Stop");
     QCOMPARE(handlers.depth(), 0);
@@ -270,7 +294,87 @@ void StressTest::randomClicksEndWithTheGridAndNoSweepRunning()
     QVERIFY(handlers.landedIn(Idle) > 0);
     QVERIFY(handlers.landedIn(InSweep) > 0);
     QVERIFY(handlers.landedIn(InFadeOut) > 0);
-    QVERIFY(handlers.mostSweepsNested() >= 2);
+    QVERIFY(handlers.mostNested(InSweep) >= 2);
+}
+
+// A thousand Run clicks from outside, each nesting a sweep in the last until
+// the limit, then one Stop; then Stop clicks that come faster than a
+// fade-out lasts, each nesting a fade-out in the last until the limit. Each
+// storm ends with the grid alone, and Run still sweeps afterwards.
+void StressTest::clickStormsNestNoDeeperThanTheLimit()
+{
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    HandlerTracker handlers(form);
+    std::atomic<int> runsLanded = 0;
+    std::atomic<int> stopsLanded = 0;
+    QObject::connect(form.Button1, &QPushButton::released, [&] { ++runsLanded; });
+    QObject::connect(form.Button2, &QPushButton::released, [&] { ++stopsLanded; });
+    auto verifyTheGridAlone = [&] {
+        QCOMPARE(handlers.depth(), 0);
+        const QString fault = monitor::GridFault(form.grab().toImage());
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    };
+
+    {
+        WindowLoop loop(form, handlers);
+        std::vector<Click> runs;
+        for (int n = 0; n < kRunStorm; ++n)
+            runs.emplace_back(form.Button1);
+        const Click stop(form.Button2);
+        User user(form, [&](User& self) {
+            for (const Click& run : runs) {
+                run.post();
+                self.wait(1ms);
+            }
+            self.waitFor(runsLanded, kRunStorm);
+            stop.post();
+            loop.quit();
+        });
+        loop.exec();
+        QVERIFY2(!user.finish(), "a sweep went on after the Stop");
+    }
+    qInfo("%d Run clicks: up to %d sweeps nested", int(runsLanded), handlers.mostNested(InSweep));
+    QCOMPARE(handlers.mostNested(InSweep), kNestingLimit);
+    verifyTheGridAlone();
+
+    {
+        // Each Stop, as its handler starts, posts the next click, which the
+        // first pass of its fade-out handles.
+        WindowLoop loop(form, handlers);
+        int stopsPosted = 1;
+        QObject::connect(form.Button2, &QPushButton::released, &loop, [&] {
+            if (stopsPosted < kStopStorm) {
+                ++stopsPosted;
+                Click(form.Button2).post();
+            }
+        });
+        const Click run(form.Button1);
+        const Click firstStop(form.Button2);
+        User user(form, [&](User& self) {
+            run.post();
+            self.wait(500ms);
+            firstStop.post();
+            self.waitFor(stopsLanded, 1 + kStopStorm);
+            loop.quit();
+        });
+        loop.exec();
+        QVERIFY2(!user.finish(), "a sweep went on after the Stops");
+    }
+    qInfo("%d Stop clicks: up to %d fade-outs nested", int(stopsLanded) - 1, handlers.mostNested(InFadeOut));
+    QCOMPARE(handlers.mostNested(InFadeOut), kNestingLimit);
+    verifyTheGridAlone();
+
+    // The window still works: Run sweeps a trace again, Stop clears it.
+    QImage during;
+    QTimer::singleShot(500, &form, [&] {
+        during = form.grab().toImage();
+        form.Button2->click();
+    });
+    form.Button1->click();
+    QVERIFY2(!during.isNull() && !monitor::GridFault(during).isEmpty(), "Run no longer sweeps after the storms");
+    verifyTheGridAlone();
 }
 
 // Each round a new window: Run, perhaps a second Run nested in the first sweep,
