@@ -41,7 +41,11 @@ constexpr Milliseconds kWholeSweep = 3300ms;
 // Far beyond what unwinding nested handlers takes; past it a sweep is taken
 // to be left running and is stopped, so that the test can say so.
 constexpr Milliseconds kUnwindLimit = 20s;
-constexpr qint64 kPromptMs = 500;
+// A close ends the sweep at its next event handling and a fade-out within
+// its 64 passes: milliseconds, even on a loaded machine in the sanitizer
+// build. A sweep that went on to the end of its pass (the closes come in its
+// first second) would take two seconds more.
+constexpr qint64 kPromptMs = 1500;
 
 // A press and a release on the middle of a button. The events are made on the
 // window's thread, which owns the pointing device they name; any thread may
@@ -385,6 +389,7 @@ void StressTest::closingEndsTheWindowsLoopPromptly()
     std::mt19937 random(7);
     std::uniform_int_distribution<int> moment(10, 1000);
     std::array<int, kContexts> closedIn{};
+    qint64 slowest = 0;
     for (int round = 0; round < kCloseRounds; ++round) {
         TForm1 form;
         form.show();
@@ -423,9 +428,10 @@ void StressTest::closingEndsTheWindowsLoopPromptly()
         const QString late = QStringLiteral("round %1: the loop returned %2 ms after the close");
         QVERIFY2(returnedAfter < kPromptMs, qPrintable(late.arg(round).arg(returnedAfter)));
         ++closedIn[loop.closedIn()];
+        slowest = std::max(slowest, returnedAfter);
     }
-    qInfo("%d closes: %d inside sweeps, %d inside fade-outs, %d while idle", kCloseRounds, closedIn[InSweep],
-          closedIn[InFadeOut], closedIn[Idle]);
+    qInfo("%d closes: %d inside sweeps, %d inside fade-outs, %d while idle; the loop returned %lld ms after at most",
+          kCloseRounds, closedIn[InSweep], closedIn[InFadeOut], closedIn[Idle], slowest);
     QVERIFY(closedIn[InSweep] > 0);
     QVERIFY(closedIn[InFadeOut] > 0);
 }
