@@ -4,21 +4,16 @@
 // picture changed, and during a sweep, where a picture brings a few columns
 // of new trace or the rows a fade has dimmed. Runs under Qt's offscreen platform.
 
+#include "bench/onesweep.h"
 #include "display/screensetup.h"
 #include "display/ximage3.h"
-#include "ecg/signal.h"
-#include "ecg/sweep.h"
 
 #include <QApplication>
 #include <QWidget>
 
 #include <benchmark/benchmark.h>
 
-#include <vector>
-
 namespace {
-
-constexpr int kPicturesPerSweep = 149;
 
 // A shown window with the set-up screen, its picture striped with every index.
 struct Screen
@@ -72,7 +67,7 @@ BENCHMARK(BM_DrawWholePictureAndPaint);
 
 // The screen under a real sweep with no waits: each picture is drawn,
 // painted and, every other time, faded, as in the window.
-class SweptScreen : public ecg::SweepHost
+class SweptScreen : public OneSweepWindow
 {
 public:
     std::uint8_t* const* ScreenRows() override { return screen_.xmg->rows(); }
@@ -81,35 +76,18 @@ public:
         screen_.xmg->Draw();
         screen_.xmg->repaint();
     }
-    // Ends the sweep after its last picture, at i = 596.
-    void ProcessMessages() override { stop_ = ++pictures_ % kPicturesPerSweep == 0; }
-    std::chrono::steady_clock::time_point Now() const override { return {}; }
-    void SleepUntil(std::chrono::steady_clock::time_point) override {}
-    void PlayBeat() override {}
-    bool StopRequested() const override { return stop_; }
-    bool SoundOn() const override { return false; }
-
-    void Reset() { stop_ = false; }
 
 private:
     Screen screen_;
-    bool stop_ = false;
-    int pictures_ = 0;
 };
 
 // A whole sweep: its drawing, and its pictures with their Draws and paints;
 // per_picture is the time for each of them.
 void BM_SweepPictures(benchmark::State& state)
 {
-    std::vector<std::int32_t> signal(ecg::kSignalSamples);
-    const ecg::RandomFn random = ecg::DefaultRandom();
-    ecg::SynthesizeSignal(signal.data(), random);
     SweptScreen screen;
-    for (auto _ : state) {
-        screen.Reset();
-        ecg::SweepUntilStopped(screen, signal.data(), random);
-    }
-    state.counters["per_picture"] = benchmark::Counter(double(state.iterations()) * kPicturesPerSweep,
+    SweepOncePerIteration(state, screen);
+    state.counters["per_picture"] = benchmark::Counter(double(state.iterations()) * OneSweepWindow::kPicturesPerSweep,
                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_SweepPictures)->Unit(benchmark::kMicrosecond);

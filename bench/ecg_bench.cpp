@@ -1,3 +1,4 @@
+#include "bench/onesweep.h"
 #include "ecg/signal.h"
 #include "ecg/sweep.h"
 
@@ -23,7 +24,8 @@ BENCHMARK(BM_SynthesizeSignal)->Unit(benchmark::kMicrosecond);
 
 // A window that does nothing but hold the picture, so only the sweep's own
 // drawing is measured; the real window paces it at 5 ms a sample.
-class IdleWindow : public ecg::SweepHost {
+class IdleWindow : public OneSweepWindow
+{
 public:
     IdleWindow()
     {
@@ -33,35 +35,17 @@ public:
 
     std::uint8_t* const* ScreenRows() override { return rows_.data(); }
     void ShowPicture() override {}
-    // Ends the sweep after its last message call, at i = 596.
-    void ProcessMessages() override { stop_ = ++calls_ % 149 == 0; }
-    std::chrono::steady_clock::time_point Now() const override { return {}; }
-    void SleepUntil(std::chrono::steady_clock::time_point) override {}
-    void PlayBeat() override {}
-    bool StopRequested() const override { return stop_; }
-    bool SoundOn() const override { return false; }
-
-    void Reset() { stop_ = false; }
 
 private:
-    std::vector<std::uint8_t> pixels_ =
-        std::vector<std::uint8_t>(ecg::kScreenWidth * ecg::kScreenHeight);
+    std::vector<std::uint8_t> pixels_ = std::vector<std::uint8_t>(ecg::kScreenWidth * ecg::kScreenHeight);
     std::array<std::uint8_t*, ecg::kScreenHeight> rows_{};
-    bool stop_ = false;
-    int calls_ = 0;
 };
 
-// One full sweep over the synthesised signal, without the pauses.
+// One full sweep over the synthesised signal, without the waits.
 void BM_OneSweepDrawing(benchmark::State& state)
 {
-    std::vector<std::int32_t> signal(ecg::kSignalSamples);
-    const ecg::RandomFn random = ecg::DefaultRandom();
-    ecg::SynthesizeSignal(signal.data(), random);
     IdleWindow window;
-    for (auto _ : state) {
-        window.Reset();
-        ecg::SweepUntilStopped(window, signal.data(), random);
-    }
+    SweepOncePerIteration(state, window);
 }
 BENCHMARK(BM_OneSweepDrawing)->Unit(benchmark::kMicrosecond);
 
