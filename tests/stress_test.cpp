@@ -78,20 +78,22 @@ private:
 enum Context { Idle, InSweep, InFadeOut, kContexts };
 
 // Follows the Run and Stop handlers as they nest, and where each click lands.
-// A handler starts when its button emits released, and has returned when the
-// button's clicked signal reaches a slot connected after the window's own.
-// Those still active when a click lands are running their loops, which is
-// where the click is handled; a Run or Stop at the nesting limit returns at
-// once, and no click lands inside it.
-class HandlerTracker
+// A click lands when the release reaches its pressed button, and a Run or
+// Stop handler starts then; it has returned when the button's clicked signal
+// reaches a slot connected after the window's own. A release whose press a
+// focus change has cancelled (the end of a fade-out moves the focus to Run)
+// clicks nothing. The handlers still active when a click lands are running
+// their loops, which is where the click is handled; a Run or Stop at the
+// nesting limit returns at once, and no click lands inside it.
+class HandlerTracker : public QObject
 {
 public:
-    explicit HandlerTracker(TForm1& form)
+    explicit HandlerTracker(TForm1& form) : form_(form)
     {
         for (QPushButton* button : {form.Button1, form.Button2, form.Button3})
-            QObject::connect(button, &QPushButton::released, &connections_, [this] { land(); });
-        follow(form.Button1, InSweep);
-        follow(form.Button2, InFadeOut);
+            button->installEventFilter(this);
+        for (QPushButton* button : {form.Button1, form.Button2})
+            connect(button, &QPushButton::clicked, this, [this] { active_.pop_back(); });
     }
 
     Context context() const { return active_.empty() ? Idle : active_.back(); }
@@ -100,21 +102,24 @@ public:
     // The most loops of that kind running at once, as clicks found them.
     int mostNested(Context loop) const { return mostNested_[loop]; }
 
-private:
-    void land()
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
     {
+        auto* button = static_cast<QPushButton*>(watched);
+        if (event->type() != QEvent::MouseButtonRelease || !button->isDown())
+            return false;
         ++landed_[context()];
         for (Context loop : {InSweep, InFadeOut})
             mostNested_[loop] = std::max(mostNested_[loop], int(std::count(active_.begin(), active_.end(), loop)));
+        if (button == form_.Button1)
+            active_.push_back(InSweep);
+        if (button == form_.Button2)
+            active_.push_back(InFadeOut);
+        return false;
     }
 
-    void follow(QPushButton* button, Context handler)
-    {
-        QObject::connect(button, &QPushButton::released, &connections_, [this, handler] { active_.push_back(handler); });
-        QObject::connect(button, &QPushButton::clicked, &connections_, [this] { active_.pop_back(); });
-    }
-
-    QObject connections_;
+private:
+    TForm1& form_;
     std::vector<Context> active_;
     std::array<int, kContexts> landed_{};
     std::array<int, kContexts> mostNested_{};
@@ -374,9 +379,9 @@ void StressTest::clickStormsNestNoDeeperThanTheLimit()
     QImage during;
     QTimer::singleShot(500, &form, [&] {
         during = form.grab().toImage();
-        form.Button2->click();
+        QTest::mouseClick(form.Button2, Qt::LeftButton);
     });
-    form.Button1->click();
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
     QVERIFY2(!during.isNull() && !monitor::GridFault(during).isEmpty(), "Run no longer sweeps after the storms");
     verifyTheGridAlone();
 }
