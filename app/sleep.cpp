@@ -8,8 +8,8 @@
 void SleepUntil(std::chrono::steady_clock::time_point deadline)
 {
     // Linux lets a sleep run late by the thread's timer slack, 50 us by
-    // default; a sweep sleeps hundreds of times, so its pace needs the slack
-    // close to zero. Set once per thread.
+    // default; the sweep's pictures and beats are due on the microsecond, so
+    // the slack is kept close to zero. Set once per thread.
     [[maybe_unused]] thread_local const bool slackLowered = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
 
     // The steady clock reads CLOCK_MONOTONIC, so its time points are that
