@@ -1,6 +1,7 @@
 #include "app/ekgunit2.h"
 
 #include "app/sleep.h"
+#include "app/tapplication.h"
 #include "app/tmediaplayer.h"
 #include "display/screensetup.h"
 #include "display/ximage3.h"
@@ -91,7 +92,7 @@ TForm1::TForm1(QWidget* parent)
     : QWidget(parent)
 {
     setWindowTitle(kCaption);
-    setWindowIcon(QIcon(QStringLiteral(":/beta.xpm")));
+    setWindowIcon(TApplication::ProgramIcon());
     move(kOuterPosition);
     resize(kOuterSize);
 

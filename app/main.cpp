@@ -1,8 +1,6 @@
 #include "app/ekgunit2.h"
 #include "app/tapplication.h"
 
-#include <QIcon>
-
 #include <exception>
 
 int main(int argc, char* argv[])
@@ -14,7 +12,7 @@ int main(int argc, char* argv[])
         Application.setApplicationDisplayName(QStringLiteral("EKG Demo using QUOR"));
         // Lets a desktop match the window to the menu entry and its icon.
         Application.setDesktopFileName(QStringLiteral("ekgdemo"));
-        Application.setWindowIcon(QIcon(QStringLiteral(":/beta.xpm")));
+        Application.setWindowIcon(TApplication::ProgramIcon());
         TForm1 Form1;
         Form1.show();
         Application.exec();

@@ -1,5 +1,6 @@
 #include "app/tapplication.h"
 
+#include <QDir>
 #include <QMessageBox>
 
 #include <stdexcept>
@@ -26,4 +27,14 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 void TApplication::ShowException(const std::exception& error)
 {
     QMessageBox::critical(activeWindow(), applicationDisplayName(), QString::fromLocal8Bit(error.what()));
+}
+
+// PNGs rendered at build time, so that no SVG support is needed at run time.
+QIcon TApplication::ProgramIcon()
+{
+    QIcon icon;
+    const QDir sizes(QStringLiteral(":/icons"));
+    for (const QString& file : sizes.entryList(QDir::Files))
+        icon.addFile(sizes.filePath(file));
+    return icon;
 }

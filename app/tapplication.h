@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QIcon>
 
 #include <exception>
 
@@ -16,4 +17,7 @@ public:
 
     // Shows the exception's message in a message box titled with the program's name.
     void ShowException(const std::exception& error);
+
+    // The beta mark in every size the build rendered, from the program's resources.
+    static QIcon ProgramIcon();
 };

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the built program into a staging folder and checks that a desktop can
-# start it from its menu entry: the program, its sound and icon, and an entry
+# start it from its menu entry: the program, its sound and icons, and an entry
 # whose working folder holds the sound. Then builds the Debian package and
 # checks the same of the package's files, and the package's dependencies.
 #
@@ -40,12 +40,14 @@ entry_value() {
 is_elf() { [ "$(head -c4 "$1" | od -An -tx1 | tr -d ' \n')" = 7f454c46 ]; }
 is_wav() { [ "$(head -c4 "$1")" = RIFF ] && [ "$(tail -c+9 "$1" | head -c4)" = WAVE ]; }
 
-# A PNG whose header gives 32 by 32 pixels.
-is_png_32x32() {
+# A PNG whose header gives $2 by $2 pixels.
+is_square_png() {
     [ -f "$1" ] || return 1
     [ "$(head -c8 "$1" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || return 1
-    [ "$(od -An -j16 -N8 --endian=big -tu4 "$1" | xargs)" = "32 32" ]
+    [ "$(od -An -j16 -N8 --endian=big -tu4 "$1" | xargs)" = "$2 $2" ]
 }
+
+is_svg() { [ -f "$1" ] && grep -q '<svg' "$1"; }
 
 entry_validates() {
     local report
@@ -62,8 +64,12 @@ check_tree() {
     expect "the program is in bin/" is_elf "$root$bindir/ekgdemo"
     expect "the program is executable" test -x "$root$bindir/ekgdemo"
     expect "ding.wav is in the data folder" is_wav "$data/ding.wav"
-    expect "the icon is in the data folder" is_png_32x32 "$data/ekgdemo.png"
-    expect "the theme icon is a 32x32 PNG" is_png_32x32 "$root$datadir/icons/hicolor/32x32/apps/ekgdemo.png"
+    local size
+    for size in 16 22 24 32 48 64 128 256; do
+        expect "the theme icon ${size}x$size is a PNG of that size" \
+            is_square_png "$root$datadir/icons/hicolor/${size}x$size/apps/ekgdemo.png" "$size"
+    done
+    expect "the scalable theme icon is an SVG" is_svg "$root$datadir/icons/hicolor/scalable/apps/ekgdemo.svg"
     expect "the desktop entry is installed" test -f "$entry"
     [ -f "$entry" ] || return 0
 
@@ -78,7 +84,7 @@ check_tree() {
     expect "Path= is the data folder ($path)" test "$path" = "$datadir/ekgdemo"
     expect "Path= holds ding.wav" is_wav "$root$path/ding.wav"
     expect "Exec= names the installed program ($exec)" test "$program" = "$bindir/ekgdemo"
-    expect "Icon= names the theme icon ($icon)" test -f "$root$datadir/icons/hicolor/32x32/apps/$icon.png"
+    expect "Icon= names the theme icon ($icon)" test -f "$root$datadir/icons/hicolor/scalable/apps/$icon.svg"
 }
 
 echo "== staged install"

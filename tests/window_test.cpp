@@ -151,6 +151,9 @@ void WindowTest::icon()
 {
     const QIcon icon = form_->windowIcon();
     QVERIFY(!icon.isNull());
+    // Sharp in application grids too: QIcon never scales a pixmap up, so
+    // without the large sizes this would come out smaller.
+    QCOMPARE(icon.pixmap(256, 256).size(), QSize(256, 256));
     const QImage image = icon.pixmap(32, 32).toImage();
     QCOMPARE(image.size(), QSize(32, 32));
     // Transparent corners, yellow strokes.
