@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QWindow>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -71,6 +72,26 @@ constexpr std::array<ScaleLabel, 6> kScaleLabels{{
     {10, 215, "-0.5"},
 }};
 
+// The major ticks start at this x; the labels must end short of it.
+constexpr int kMajorTickLeft = 30;
+
+// The window's font at the largest pixel size, up to its own, at which every
+// label leaves a clear column before the major ticks. Fonts differ in width
+// from one desktop to another, so the fit is measured, not assumed.
+QFont ScaleFont(QFont font)
+{
+    for (int size = font.pixelSize(); size > 1; --size) {
+        font.setPixelSize(size);
+        const QFontMetrics metrics(font);
+        const auto fits = [&metrics](const ScaleLabel& label) {
+            return label.x + metrics.boundingRect(QString::fromLatin1(label.text)).right() < kMajorTickLeft - 1;
+        };
+        if (std::all_of(kScaleLabels.begin(), kScaleLabels.end(), fits))
+            break;
+    }
+    return font;
+}
+
 // A straight line from one point towards another, without that end point,
 // which the next segment of a pen's path would paint again.
 void DrawLineTo(QPainter& painter, QPoint from, QPoint to)
@@ -83,6 +104,9 @@ QPushButton* MakeButton(QWidget* parent, const QString& caption, int left)
 {
     auto* button = new QPushButton(caption, parent);
     button->setGeometry(left, 256, 75, 25);
+    // Enter, like Space, presses the focused button; Run and Stop hand the
+    // focus to each other, so Enter alone starts and stops the sweep.
+    button->setAutoDefault(true);
     return button;
 }
 
@@ -183,16 +207,18 @@ void TForm1::paintEvent(QPaintEvent*)
     DrawScale(painter);
 }
 
-// The scale beside the screen, in the window's pen and font, text without
-// background. Row r of the screen lies at window y 219 - r.
+// The scale beside the screen, in the window's pen, its labels in the window's
+// font made to fit; text without background. Row r of the screen lies at
+// window y 219 - r.
 void TForm1::DrawScale(QPainter& painter) const
 {
     DrawLineTo(painter, {40, 220}, {40, 20});
     for (int k = 0; k < 6; ++k)
-        DrawLineTo(painter, {30, 20 + 40 * k}, {41, 20 + 40 * k});
+        DrawLineTo(painter, {kMajorTickLeft, 20 + 40 * k}, {41, 20 + 40 * k});
     for (int k = 0; k < 20; ++k)
         DrawLineTo(painter, {34, 20 + 10 * k}, {41, 20 + 10 * k});
 
+    painter.setFont(ScaleFont(font()));
     const int ascent = painter.fontMetrics().ascent();
     for (const ScaleLabel& label : kScaleLabels)
         painter.drawText(label.x, label.y + ascent, QString::fromLatin1(label.text));

@@ -1,5 +1,5 @@
-// The main window: layout, captions, keys, icon, the screen after start-up,
-// and the application's guard against exceptions escaping event handlers.
+// The main window: layout, captions, keys, icon, the screen after start-up, the
+// scale, and the application's guard against exceptions escaping event handlers.
 
 #include "app/ekgunit2.h"
 #include "app/tapplication.h"
@@ -46,9 +46,12 @@ private slots:
     void tabOrder();
     void accessKeys_data();
     void accessKeys();
+    void enterPressesTheFocusedButton_data();
+    void enterPressesTheFocusedButton();
     void icon();
     void font();
     void screenAfterStartUp();
+    void scaleLabelsEndClearOfTheTicks();
     void exceptionInAHandlerIsShownAndTheProgramGoesOn();
 
 private:
@@ -147,6 +150,28 @@ void WindowTest::accessKeys()
     QTRY_COMPARE(clicks.count(), 1);
 }
 
+void WindowTest::enterPressesTheFocusedButton_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::newRow("Return on Sound") << 3 << Qt::Key_Return << Qt::KeyboardModifiers();
+    QTest::newRow("keypad Enter on Stop") << 2 << Qt::Key_Enter << Qt::KeyboardModifiers(Qt::KeypadModifier);
+}
+
+void WindowTest::enterPressesTheFocusedButton()
+{
+    QFETCH(int, index);
+    QFETCH(Qt::Key, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QPushButton* button = std::array{form_->Button1, form_->Button2, form_->Button3}[index - 1];
+    button->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), button);
+    QSignalSpy clicks(button, &QPushButton::clicked);
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    QTRY_COMPARE(clicks.count(), 1);
+}
+
 void WindowTest::icon()
 {
     const QIcon icon = form_->windowIcon();
@@ -185,6 +210,37 @@ void WindowTest::screenAfterStartUp()
     // Around the screen lies the window's face, not black.
     QVERIFY(window.pixel(49, 100) != qRgb(0, 0, 0));
     QVERIFY(window.pixel(650, 100) != qRgb(0, 0, 0));
+}
+
+// The labels keep their places, in a font that leaves a clear column before the
+// major ticks at x 30, whichever font the desktop resolves.
+void WindowTest::scaleLabelsEndClearOfTheTicks()
+{
+    // Run shows the scale; the Stop queued here ends it at the first event check.
+    QTimer::singleShot(0, form_, [this] { form_->Button2Click(); });
+    form_->Button1Click();
+    const QImage window = form_->grab().toImage();
+    const QRgb face = window.pixel(2, 2);
+
+    // Between the labels and the ticks, at x 29 to 33, only the major ticks' rows
+    // may be painted (the minor ticks start at x 34).
+    for (int y = 0; y < 240; ++y) {
+        const bool majorTick = y >= 20 && y <= 220 && (y - 20) % 40 == 0;
+        for (int x = 29; x < 34 && !majorTick; ++x)
+            QVERIFY2(window.pixel(x, y) == face, qPrintable(QStringLiteral("label ink at (%1, %2)").arg(x).arg(y)));
+    }
+    // Each label is there, and readable: ink at least 6 rows high.
+    for (int top : {15, 55, 95, 135, 175, 215}) {
+        int firstRow = -1;
+        int lastRow = -1;
+        for (int y = top; y < top + 16; ++y)
+            for (int x = 0; x < 29; ++x)
+                if (window.pixel(x, y) != face) {
+                    firstRow = firstRow < 0 ? y : firstRow;
+                    lastRow = y;
+                }
+        QVERIFY2(firstRow >= 0 && lastRow - firstRow + 1 >= 6, qPrintable(QStringLiteral("label at y %1").arg(top)));
+    }
 }
 
 void WindowTest::exceptionInAHandlerIsShownAndTheProgramGoesOn()
