@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The program's command line: --help and --version answer without a display,
+# a bad option gets one line and status 2, Qt's own options still work, and
+# with no display at all one line says so, with status 1.
+#
+#   cli_test.sh <program> <version>
+set -uo pipefail
+
+program=$1
+version=$2
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+# Qt's own warning about a missing runtime folder would add a line of its own.
+export XDG_RUNTIME_DIR=$scratch
+chmod 700 "$scratch"
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# Runs the program with no display in its environment and the given
+# arguments; a window that opened would keep it running until the timeout.
+run() {
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+        timeout 20 "$program" "$@" >"$scratch/out" 2>"$scratch/err"
+    status=$?
+    out=$(cat "$scratch/out")
+    err=$(cat "$scratch/err")
+    echo "ekgdemo $*: status $status, stdout $(wc -l <"$scratch/out") lines, stderr: $err"
+}
+
+# Expects the status, and stdout or stderr (not both) with something in it.
+expect() {
+    local what=$1 status_wanted=$2 stream=$3
+    [ "$status" -eq "$status_wanted" ] || fail "$what: status $status, not $status_wanted"
+    if [ "$stream" = stdout ]; then
+        [ -n "$out" ] || fail "$what: nothing on standard output"
+        [ -z "$err" ] || fail "$what: standard error not empty"
+    else
+        [ "$(wc -l <"$scratch/err")" -eq 1 ] || fail "$what: not one line on standard error"
+        [ -z "$out" ] || fail "$what: standard output not empty"
+    fi
+}
+
+run --help
+expect "--help" 0 stdout
+grep -q -- '--version' <<<"$out" || fail "--help does not name --version"
+
+run --version
+expect "--version" 0 stdout
+[ "$out" = "ekgdemo $version" ] || fail "--version says '$out'"
+
+run
+expect "no display" 1 stderr
+grep -qi 'no display' <<<"$err" || fail "the no-display line does not say so"
+
+# Qt takes -platform (which gives it a display) and -style; what is left is ours.
+run -platform offscreen -style Fusion --no-such-option
+expect "an unknown option" 2 stderr
+grep -q "'no-such-option'" <<<"$err" || fail "the line does not name the unknown option"
+grep -Eq "platform|style|Fusion|offscreen" <<<"$err" && fail "Qt's own options were taken as unknown"
+
+run -platform offscreen stray
+expect "a stray argument" 2 stderr
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]
