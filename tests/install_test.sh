@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the built program into a staging folder and checks that a desktop can
 # start it from its menu entry: the program, its sound and icons, and an entry
-# whose working folder holds the sound. Then builds the Debian package and
-# checks the same of the package's files, and the package's dependencies.
+# whose working folder holds the sound; that software centres can list it
+# (metainfo) and that its manual page and documents are there. Then builds the
+# Debian package and checks the same of the package's files, the package's
+# relations, and what lintian says of a package laid out for /usr.
 #
-#   install_test.sh <cmake> <cpack> <build folder> <bin folder> <data folder>
+#   install_test.sh <cmake> <cpack> <build folder> <bin folder> <data folder> <version>
 #
 # The two folders are the absolute ones the build was configured to install to.
 set -euo pipefail
@@ -14,6 +16,7 @@ cpack=$2
 build=$3
 bindir=$4
 datadir=$5
+version=$6
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -48,6 +51,7 @@ is_square_png() {
 }
 
 is_svg() { [ -f "$1" ] && grep -q '<svg' "$1"; }
+is_gzip() { [ "$(head -c2 "$1" | od -An -tx1 | tr -d ' \n')" = 1f8b ]; }
 
 entry_validates() {
     local report
@@ -70,6 +74,19 @@ check_tree() {
             is_square_png "$root$datadir/icons/hicolor/${size}x$size/apps/ekgdemo.png" "$size"
     done
     expect "the scalable theme icon is an SVG" is_svg "$root$datadir/icons/hicolor/scalable/apps/ekgdemo.svg"
+    expect "the manual page is compressed" is_gzip "$root$datadir/man/man1/ekgdemo.1.gz"
+    expect "the copyright file is there" test -f "$root$datadir/doc/ekgdemo/copyright"
+    expect "the changelog is compressed" is_gzip "$root$datadir/doc/ekgdemo/changelog.gz"
+
+    local metainfo=("$root$datadir"/metainfo/*.metainfo.xml)
+    expect "one metainfo file" test "${#metainfo[@]}" -eq 1 -a -f "${metainfo[0]}"
+    # appstreamcli fails on errors and warnings alike.
+    expect "the metainfo validates" appstreamcli validate --no-net "${metainfo[0]}"
+    expect "the metainfo's newest release is $version" \
+        test "$(grep -om1 '<release version="[^"]*"' "${metainfo[0]}")" = "<release version=\"$version\""
+    expect "the changelog's newest entry is $version" \
+        test "$(zcat "$root$datadir/doc/ekgdemo/changelog.gz" | dpkg-parsechangelog -l- -SVersion)" = "$version"
+
     expect "the desktop entry is installed" test -f "$entry"
     [ -f "$entry" ] || return 0
 
@@ -85,6 +102,7 @@ check_tree() {
     expect "Path= holds ding.wav" is_wav "$root$path/ding.wav"
     expect "Exec= names the installed program ($exec)" test "$program" = "$bindir/ekgdemo"
     expect "Icon= names the theme icon ($icon)" test -f "$root$datadir/icons/hicolor/scalable/apps/$icon.svg"
+    expect "Keywords= is there" test -n "$(entry_value "$entry" Keywords)"
 }
 
 echo "== staged install"
@@ -102,8 +120,18 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for package in libqt6widgets6 libpulse0 qt6-qpa-plugins; do
     expect "it depends on $package" grep -Eq "(^|, )$package( |,|$)" <<<"$depends"
 done
+expect "it recommends qt6-wayland" test "$(dpkg-deb -f "$deb" Recommends)" = qt6-wayland
+expect "it names its homepage" test -n "$(dpkg-deb -f "$deb" Homepage)"
 dpkg-deb -x "$deb" "$scratch/package"
 check_tree "$scratch/package"
+
+echo "== lintian"
+# Packed again for /usr, as the README builds the package to install; the
+# paths configured into the entry and the manual page do not concern lintian.
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/usr-deb" \
+    -D CPACK_PACKAGING_INSTALL_PREFIX=/usr >"$scratch/cpack-usr.log" ||
+    { cat "$scratch/cpack-usr.log"; exit 1; }
+expect "lintian reports no error and no warning" lintian --fail-on error,warning "$scratch"/usr-deb/*.deb
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
