@@ -1,7 +1,7 @@
 #include "app/tmediaplayer.h"
 
-#include "app/pulseoutput.h"
-#include "app/wavfile.h"
+#include "sound/pulseoutput.h"
+#include "sound/wavfile.h"
 
 #include <QFile>
 

@@ -2,7 +2,7 @@
 // gives up when there is no sound server. Run under tests/with-pulse so that
 // a server answers; the no-server case hides it for its own run.
 
-#include "app/pulseoutput.h"
+#include "sound/pulseoutput.h"
 #include "app/tmediaplayer.h"
 
 #include <benchmark/benchmark.h>

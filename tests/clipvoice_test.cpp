@@ -1,7 +1,7 @@
 // Laying the clip into the sound stream: whole plays, silence, restarts and
 // stops that fade instead of clicking.
 
-#include "app/clipvoice.h"
+#include "sound/clipvoice.h"
 
 #include <gtest/gtest.h>
 

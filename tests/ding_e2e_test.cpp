@@ -5,7 +5,7 @@
 
 #include "app/ekgunit2.h"
 #include "app/tmediaplayer.h"
-#include "app/wavfile.h"
+#include "sound/wavfile.h"
 #include "ecg/signal.h"
 #include "ecg/sweep.h"
 #include "tests/dingrecording.h"

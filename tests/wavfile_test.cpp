@@ -1,6 +1,6 @@
 // Reading WAV files: what is played, what is refused, and the generated ding.
 
-#include "app/wavfile.h"
+#include "sound/wavfile.h"
 
 #include <gtest/gtest.h>
 

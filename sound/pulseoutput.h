@@ -3,7 +3,7 @@
 // The beat sound's way out, through the desktop's sound server (PulseAudio, or
 // PipeWire speaking its protocol) with PulseAudio's client library.
 
-#include "app/wavfile.h"
+#include "sound/wavfile.h"
 
 #include <atomic>
 #include <string>

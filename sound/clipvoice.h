@@ -4,7 +4,7 @@
 // each Restart, silence otherwise. A play that is interrupted, by a restart or
 // a stop, fades out over a few milliseconds instead of breaking off with a click.
 
-#include "app/wavfile.h"
+#include "sound/wavfile.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "app/pulseoutput.h"
+#include "sound/pulseoutput.h"
 
-#include "app/clipvoice.h"
+#include "sound/clipvoice.h"
 
 #include <pulse/context.h>
 #include <pulse/error.h>

@@ -1,4 +1,4 @@
-#include "app/clipvoice.h"
+#include "sound/clipvoice.h"
 
 #include <algorithm>
 #include <limits>

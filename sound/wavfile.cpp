@@ -1,4 +1,4 @@
-#include "app/wavfile.h"
+#include "sound/wavfile.h"
 
 #include <algorithm>
 #include <filesystem>
