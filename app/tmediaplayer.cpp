@@ -1,7 +1,7 @@
 #include "app/tmediaplayer.h"
 
+#include "sound/clipfile.h"
 #include "sound/pulseoutput.h"
-#include "sound/wavfile.h"
 
 #include <QFile>
 
@@ -12,10 +12,9 @@ TMediaPlayer::~TMediaPlayer() = default;
 void TMediaPlayer::Open()
 {
     Close();
-    const std::string file = QFile::encodeName(FileName).toStdString();
-    wav::ReadResult read = wav::ReadWavFile(file);
-    if (!read.ok()) {
-        ReportNoSound(file, read.error);
+    sound::FoundClip found = sound::FindClip(QFile::encodeName(FileName).toStdString(), sound::ClipFolders());
+    if (!found.ok()) {
+        ReportNoSound(found.subject, found.error);
         return;
     }
     const SoundServer server = FindSoundServer();
@@ -23,7 +22,7 @@ void TMediaPlayer::Open()
         ReportNoSound("sound server", server.error);
         return;
     }
-    stream_ = std::make_unique<BeatStream>(std::move(read.clip), server.address);
+    stream_ = std::make_unique<BeatStream>(std::move(found.clip), server.address);
 }
 
 void TMediaPlayer::Play()

@@ -1,9 +1,12 @@
 #include "sound/wavfile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <cerrno>
+#include <cstring>
 
 namespace wav {
 
@@ -33,6 +36,17 @@ ReadResult Rejected(std::string reason)
 {
     return ReadResult{Clip{}, std::move(reason)};
 }
+
+std::string TooLarge(std::uintmax_t bytes)
+{
+    return "file too large (" + std::to_string(bytes) + " bytes; at most " + std::to_string(kMaxFileBytes) + ")";
+}
+
+// Closes the file however the reading ends.
+struct OpenFile {
+    int fd;
+    ~OpenFile() { ::close(fd); }
+};
 
 struct Format {
     std::uint16_t tag = 0;
@@ -88,8 +102,7 @@ ReadResult ParseWav(std::span<const std::uint8_t> bytes)
     if (bytes.empty())
         return Rejected("file is empty");
     if (bytes.size() > kMaxFileBytes)
-        return Rejected("file too large (" + std::to_string(bytes.size()) + " bytes; at most " +
-                        std::to_string(kMaxFileBytes) + ")");
+        return Rejected(TooLarge(bytes.size()));
     if (bytes.size() < 12 || !HasTag(bytes, 0, "RIFF") || !HasTag(bytes, 8, "WAVE"))
         return Rejected("not a RIFF WAVE file");
 
@@ -136,24 +149,41 @@ ReadResult ParseWav(std::span<const std::uint8_t> bytes)
 
 ReadResult ReadWavFile(const std::string& path)
 {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error)
-        return Rejected("cannot open (" + error.message() + ")");
-    if (!std::filesystem::is_regular_file(status))
-        return Rejected("not a regular file");
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error)
-        return Rejected("cannot open (" + error.message() + ")");
-    // The size is checked before anything is read, so a huge file costs nothing.
-    if (size > kMaxFileBytes)
-        return Rejected("file too large (" + std::to_string(size) + " bytes; at most " +
-                        std::to_string(kMaxFileBytes) + ")");
+    // Opened once, without waiting for a writer, so that a FIFO in the clip's
+    // place cannot hold up start-up; what is checked is what is then read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        ReadResult result = Rejected(std::string("cannot open (") + std::strerror(errno) + ")");
+        result.notFound = errno == ENOENT || errno == ENOTDIR;
+        return result;
+    }
+    const OpenFile file{fd};
 
-    std::vector<std::uint8_t> bytes(size);
-    std::ifstream file(path, std::ios::binary);
-    if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
-        return Rejected("cannot read");
+    struct stat status {};
+    if (::fstat(file.fd, &status) < 0)
+        return Rejected(std::string("cannot open (") + std::strerror(errno) + ")");
+    if (!S_ISREG(status.st_mode))
+        return Rejected("not a regular file");
+    // The size is checked before anything is read, so a huge file costs nothing.
+    if (static_cast<std::uintmax_t>(status.st_size) > kMaxFileBytes)
+        return Rejected(TooLarge(static_cast<std::uintmax_t>(status.st_size)));
+
+    // Read to the end rather than to the size seen, stopping past the limit:
+    // a file that changes meanwhile is judged by what was read.
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(status.st_size));
+    std::uint8_t chunk[64 * 1024];
+    while (bytes.size() <= kMaxFileBytes) {
+        const ssize_t got = ::read(file.fd, chunk, sizeof chunk);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return Rejected(std::string("cannot read (") + std::strerror(errno) + ")");
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
     return ParseWav(bytes);
 }
 

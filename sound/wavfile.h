@@ -33,11 +33,13 @@ struct Clip {
 struct ReadResult {
     Clip clip;
     std::string error;  // why the file was rejected; empty when the clip is good
+    bool notFound = false;  // nothing by that name: the error says "cannot open"
 
     bool ok() const { return error.empty(); }
 };
 
 ReadResult ParseWav(std::span<const std::uint8_t> bytes);
+// Never waits: a FIFO or a device in the file's place is refused, not read.
 ReadResult ReadWavFile(const std::string& path);
 
 }  // namespace wav

@@ -1,14 +1,23 @@
-// Reading WAV files: what is played, what is refused, and the generated ding.
+// Reading WAV files: what is played, what is refused, where the clip is
+// looked for, and the generated ding.
 
+#include "sound/clipfile.h"
 #include "sound/wavfile.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -69,6 +78,29 @@ std::vector<std::uint8_t> SimpleWave(const FormatFields& format, const std::vect
     PutChunk(chunks, "fmt ", FormatBody(format));
     PutChunk(chunks, "data", data);
     return Wave(chunks);
+}
+
+// A fresh folder of the test's own, removed afterwards.
+class TempFolder {
+public:
+    TempFolder() : path_(fs::temp_directory_path() / ("wavfile_test." + std::to_string(::getpid())))
+    {
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempFolder() { fs::remove_all(path_); }
+
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+    std::string str() const { return path_.string(); }
+
+private:
+    fs::path path_;
+};
+
+void CopyDing(const fs::path& to)
+{
+    fs::create_directories(to.parent_path());
+    fs::copy_file(DING_WAV, to, fs::copy_options::overwrite_existing);
 }
 
 }  // namespace
@@ -168,6 +200,80 @@ TEST(WavFile, DamagedFilesAreRefusedOrStayInBounds)
             }
         }
     }
+}
+
+// The file is opened once and never waited on; the system's reason is given.
+TEST(WavFile, OpensWithoutWaitingAndSaysWhyItCannot)
+{
+    const TempFolder dir;
+    // A FIFO without a writer: an ordinary open for reading would wait for one forever.
+    const fs::path fifo = dir / "fifo.wav";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(wav::ReadWavFile(fifo).error, "not a regular file");
+
+    const wav::ReadResult missing = wav::ReadWavFile(dir / "missing.wav");
+    EXPECT_EQ(missing.error, "cannot open (No such file or directory)");
+    EXPECT_TRUE(missing.notFound);
+
+    const fs::path loop = dir / "loop.wav";
+    fs::create_symlink(loop, loop);
+    const wav::ReadResult looped = wav::ReadWavFile(loop);
+    EXPECT_EQ(looped.error, "cannot open (Too many levels of symbolic links)");
+    EXPECT_FALSE(looped.notFound);
+
+    // A regular file that cannot be read from its start.
+    EXPECT_EQ(wav::ReadWavFile("/proc/self/mem").error, "cannot read (Input/output error)");
+}
+
+// A bare name: the first folder that has the file is the one read, whatever it holds.
+TEST(ClipFile, LooksForABareNameFolderByFolder)
+{
+    const TempFolder dir;
+    const std::vector<std::string> folders{(dir / "cwd").string(), (dir / "data").string(),
+                                           (dir / "beside").string()};
+    for (const std::string& folder : folders)
+        fs::create_directories(folder);
+
+    sound::FoundClip found = sound::FindClip("ding.wav", folders);
+    EXPECT_EQ(found.subject, "ding.wav");
+    EXPECT_EQ(found.error, "not found in " + folders[0] + ", " + folders[1] + " or " + folders[2]);
+
+    CopyDing(dir / "beside" / "ding.wav");
+    found = sound::FindClip("ding.wav", folders);
+    EXPECT_TRUE(found.ok()) << found.error;
+    EXPECT_EQ(found.subject, folders[2] + "/ding.wav");
+    EXPECT_FALSE(found.clip.samples.empty());
+
+    std::ofstream(dir / "data" / "ding.wav") << "not a sound";
+    found = sound::FindClip("ding.wav", folders);
+    EXPECT_EQ(found.subject, folders[1] + "/ding.wav");
+    EXPECT_EQ(found.error, "not a RIFF WAVE file");
+
+    CopyDing(dir / "cwd" / "ding.wav");
+    EXPECT_EQ(sound::FindClip("ding.wav", folders).subject, folders[0] + "/ding.wav");
+
+    // A name with a folder in it is read as it stands, nowhere else.
+    found = sound::FindClip("sub/ding.wav", folders);
+    EXPECT_EQ(found.subject, "sub/ding.wav");
+    EXPECT_EQ(found.error, "cannot open (No such file or directory)");
+}
+
+// The current folder first, as the program always did, then the data folder,
+// then the program's own folder; "." reads the bare name.
+TEST(ClipFile, LooksInTheCurrentFolderThenTheDataFolderThenBesideTheProgram)
+{
+    const std::vector<std::string> folders = sound::ClipFolders();
+    ASSERT_EQ(folders.size(), 3u);
+    EXPECT_EQ(folders[0], ".");
+    EXPECT_EQ(folders[1], EKGDEMO_DATA_DIR);
+    EXPECT_EQ(fs::path(folders[2]), fs::canonical("/proc/self/exe").parent_path());
+
+    const TempFolder dir;
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.str());
+    const sound::FoundClip found = sound::FindClip("ding.wav", folders);
+    fs::current_path(before);
+    EXPECT_EQ(found.error, "not found in the current folder, " + folders[1] + " or " + folders[2]);
 }
 
 // The clip the build makes: a short, clean ding that starts and ends without a click.
