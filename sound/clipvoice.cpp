@@ -3,13 +3,19 @@
 #include <algorithm>
 #include <limits>
 
+namespace sound {
+
 ClipVoice::ClipVoice(const wav::Clip& clip)
-    : clip_(clip), fadeFrames_(std::max(1, clip.sampleRate * kFadeMilliseconds / 1000))
+    : clip_(clip),
+      fadeFrames_(std::max(1, clip.sampleRate * kFadeMilliseconds / 1000)),
+      sameBeatSamples_(static_cast<std::size_t>(clip.sampleRate * kSameBeatMilliseconds / 1000 * clip.channels))
 {
 }
 
-void ClipVoice::Restart()
+void ClipVoice::Play()
 {
+    if (position_ < sameBeatSamples_ && position_ < clip_.samples.size())
+        return;
     Stop();
     position_ = 0;
 }
@@ -48,3 +54,5 @@ void ClipVoice::Fill(std::span<std::int16_t> out)
             --fadeLeft_;
     }
 }
+
+}  // namespace sound

@@ -143,7 +143,7 @@ bool BeatStream::PlayUntilIdle()
         return false;
     }
 
-    ClipVoice voice(clip_);
+    sound::ClipVoice voice(clip_);
     const std::size_t chunkFrames = static_cast<std::size_t>(clip_.sampleRate) * kChunkMs / 1000;
     const std::size_t idleFrames = static_cast<std::size_t>(clip_.sampleRate) * kIdleCloseMs / 1000;
     std::vector<std::int16_t> chunk(chunkFrames * static_cast<std::size_t>(clip_.channels));
@@ -156,7 +156,7 @@ bool BeatStream::PlayUntilIdle()
             voice.Stop();  // the last chunk carries the fade-out
             quitting = true;
         } else if (requests & kPlay) {
-            voice.Restart();
+            voice.Play();
             framesSincePlay = 0;
         } else if (!voice.Sounding() && framesSincePlay >= idleFrames) {
             break;
