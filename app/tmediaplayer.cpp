@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <exception>
+
 TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent) {}
 
 TMediaPlayer::~TMediaPlayer() = default;
@@ -14,15 +16,14 @@ void TMediaPlayer::Open()
     Close();
     sound::FoundClip found = sound::FindClip(QFile::encodeName(FileName).toStdString(), sound::ClipFolders());
     if (!found.ok()) {
-        ReportNoSound(found.subject, found.error);
+        sound::ReportNoSound(found.subject, found.error);
         return;
     }
-    const SoundServer server = FindSoundServer();
-    if (!server.error.empty()) {
-        ReportNoSound("sound server", server.error);
-        return;
+    try {
+        stream_ = std::make_unique<sound::BeatStream>(std::move(found.clip));
+    } catch (const std::exception& error) {
+        sound::ReportNoSound("sound", error.what());
     }
-    stream_ = std::make_unique<BeatStream>(std::move(found.clip), server.address);
 }
 
 void TMediaPlayer::Play()

@@ -5,11 +5,16 @@
 
 #include <memory>
 
+namespace sound {
 class BeatStream;
+}
 
-// The window's invisible media player for the heartbeat sound. Open checks the
-// file and the sound server once, at start-up; any problem there costs one line
-// on standard error and leaves the player silent, never the monitor stopped.
+// The window's invisible media player for the heartbeat sound. Open reads the
+// file at start-up and sets the sound thread looking for the sound server,
+// without waiting for it. A bad or missing file costs one line on standard
+// error and leaves the player silent; so does a server that cannot be had,
+// and the line that says so is followed by one when sound comes back. The
+// monitor never stops for either.
 class TMediaPlayer : public QObject
 {
     Q_OBJECT
@@ -24,13 +29,16 @@ public:
     QString FileName;
     TMPDeviceTypes DeviceType = dtAutoSelect;
 
-    // Reads and checks FileName and looks for a sound server.
+    // Reads and checks FileName (a bare name is looked for in the current
+    // folder, the program's data folder and beside the program) and starts
+    // the sound thread.
     void Open();
-    // Starts the clip from its beginning; a clip that is still playing restarts.
-    // Costs the caller a few microseconds and never waits; does nothing unless
-    // Open succeeded.
+    // Starts the clip from its beginning; a play in the clip's first 50 ms is
+    // the same beat again and is ignored, a later one restarts the clip.
+    // Never waits; does nothing unless Open found the clip.
     void Play();
-    // Lets the sound fade out and stops its thread; Play does nothing until the next Open.
+    // Lets the sound fade out, for a moment at most, and stops its thread,
+    // whatever the server does; Play does nothing until the next Open.
     void Close();
 
 signals:
@@ -38,5 +46,5 @@ signals:
     void played();
 
 private:
-    std::unique_ptr<BeatStream> stream_;
+    std::unique_ptr<sound::BeatStream> stream_;
 };

@@ -1,78 +1,87 @@
-// What the heartbeat sound costs the GUI thread, and how quickly start-up
-// gives up when there is no sound server. Run under tests/with-pulse so that
-// a server answers; the no-server case hides it for its own run.
+// What the heartbeat sound costs the window's thread: a play, and opening and
+// closing the player. Run under tests/with-pulse so that a server answers; the
+// no-server case hides it for its own run.
 
 #include "sound/pulseoutput.h"
-#include "app/tmediaplayer.h"
+#include "sound/wavfile.h"
 
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
+#include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
-// Opens a player on the generated ding, or says why that is no use here.
-std::optional<std::string> OpenDing(TMediaPlayer& player)
+using namespace std::chrono_literals;
+
+const wav::Clip& Ding()
 {
-    player.FileName = DING_WAV;
-    player.DeviceType = TMediaPlayer::dtWaveAudio;
-    if (!FindSoundServer().error.empty())
-        return "no sound server: run under tests/with-pulse";
-    player.Open();
-    return std::nullopt;
+    static const wav::Clip clip = wav::ReadWavFile(DING_WAV).clip;
+    return clip;
 }
 
-// A play while the sound thread streams: the sweep's case, one play per beat.
+// A player whose lines, if any, mean that there is no server to measure against.
+struct Player {
+    std::atomic<bool> silent{false};
+    sound::BeatStream stream{Ding(), [this](const std::string&) { silent = true; }};
+};
+
+// A play while the stream is open: the sweep's case, a play or two per beat.
 void BM_PlayWhileStreaming(benchmark::State& state)
 {
-    TMediaPlayer player(nullptr);
-    if (const auto problem = OpenDing(player)) {
-        state.SkipWithError(problem->c_str());
+    Player player;
+    player.stream.Play();
+    std::this_thread::sleep_for(300ms);
+    if (player.silent) {
+        state.SkipWithError("no sound server: run under tests/with-pulse");
         return;
     }
-    player.Play();
     for (auto _ : state)
-        player.Play();
+        player.stream.Play();
 }
 BENCHMARK(BM_PlayWhileStreaming);
 
-// The first play after start-up wakes the sleeping sound thread.
+// The first play after a quiet second wakes the sleeping sound thread.
 void BM_PlayWakingTheSoundThread(benchmark::State& state)
 {
-    TMediaPlayer player(nullptr);
-    if (const auto problem = OpenDing(player)) {
-        state.SkipWithError(problem->c_str());
-        return;
+    Player player;
+    std::this_thread::sleep_for(300ms);
+    for (auto _ : state) {
+        player.stream.Play();
+        state.PauseTiming();
+        std::this_thread::sleep_for(1500ms);  // the ding, then the idle stream closes
+        state.ResumeTiming();
     }
+    if (player.silent)
+        state.SkipWithError("no sound server: run under tests/with-pulse");
+}
+BENCHMARK(BM_PlayWakingTheSoundThread)->Iterations(5)->Unit(benchmark::kMicrosecond);
+
+// Closing the player while a ding sounds: it fades out and drains first.
+void BM_CloseWhileADingSounds(benchmark::State& state)
+{
     for (auto _ : state) {
         state.PauseTiming();
-        player.Open();
+        auto player = std::make_unique<Player>();
+        player->stream.Play();
+        std::this_thread::sleep_for(100ms);
         state.ResumeTiming();
-        player.Play();
-        state.PauseTiming();
-        player.Close();
-        state.ResumeTiming();
+        player.reset();
     }
 }
-BENCHMARK(BM_PlayWakingTheSoundThread)->Iterations(20);
+BENCHMARK(BM_CloseWhileADingSounds)->Iterations(10)->Unit(benchmark::kMillisecond);
 
-// A play on a player that found nothing to play.
-void BM_PlayWithoutSound(benchmark::State& state)
-{
-    TMediaPlayer player(nullptr);
-    for (auto _ : state)
-        player.Play();
-}
-BENCHMARK(BM_PlayWithoutSound);
-
-// Start-up's server check where none runs: the runtime folder is swapped for
-// an empty one, so a server that does run stays out of sight.
-void BM_FindSoundServerWithNoServer(benchmark::State& state)
+// Start-up and closing where no server runs: the runtime folder is swapped
+// for an empty one, so a server that does run stays out of sight. Neither
+// waits for the search to end.
+void BM_OpenAndCloseWithNoServer(benchmark::State& state)
 {
     const std::filesystem::path empty =
         std::filesystem::temp_directory_path() / ("sound_bench." + std::to_string(::getpid()));
@@ -81,12 +90,8 @@ void BM_FindSoundServerWithNoServer(benchmark::State& state)
     const std::string saved = runtime ? runtime : "";
     ::setenv("XDG_RUNTIME_DIR", empty.c_str(), 1);
 
-    for (auto _ : state) {
-        const SoundServer server = FindSoundServer();
-        if (server.error.empty())
-            state.SkipWithError("a sound server answered all the same");
-        benchmark::DoNotOptimize(server);
-    }
+    for (auto _ : state)
+        sound::BeatStream stream(Ding(), [](const std::string&) {});
 
     if (runtime)
         ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
@@ -94,6 +99,6 @@ void BM_FindSoundServerWithNoServer(benchmark::State& state)
         ::unsetenv("XDG_RUNTIME_DIR");
     std::filesystem::remove_all(empty);
 }
-BENCHMARK(BM_FindSoundServerWithNoServer)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OpenAndCloseWithNoServer)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

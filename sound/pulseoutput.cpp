@@ -4,39 +4,78 @@
 
 #include <pulse/context.h>
 #include <pulse/error.h>
-#include <pulse/mainloop.h>
-#include <pulse/sample.h>
-#include <pulse/simple.h>
+#include <pulse/proplist.h>
+#include <pulse/rtclock.h>
+#include <pulse/stream.h>
+#include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
-#include <chrono>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
-#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
 #include <vector>
+
+namespace sound {
 
 namespace {
 
-constexpr const char* kClientName = "EKG Demo using QUOR";
+constexpr const char* kApplicationName = "EKG Demo using QUOR";
+constexpr const char* kApplicationId = "ekgdemo";
 constexpr const char* kStreamName = "heartbeat";
-constexpr auto kServerTimeout = std::chrono::seconds(2);
+// A server that takes the connection, or a stream, and says nothing for this
+// long counts as not answering.
+constexpr pa_usec_t kAnswerTimeout = 2 * PA_USEC_PER_SEC;
+// Attempts to reach the server start at most this often.
+constexpr pa_usec_t kRetryInterval = 2 * PA_USEC_PER_SEC;
+// How long closing waits for a sounding ding to fade out and drain.
+constexpr pa_usec_t kDrainTimeout = 250 * PA_USEC_PER_MSEC;
 // The server holds about this much ahead of what is heard: a ding starts at
-// most this (plus one chunk) after its play.
+// most this (plus one request) after its play.
 constexpr int kTargetLatencyMs = 40;
-constexpr int kChunkMs = 10;
+constexpr int kRequestMs = 10;
 constexpr int kIdleCloseMs = 1000;
-
-struct MainloopFree {
-    void operator()(pa_mainloop* loop) const { pa_mainloop_free(loop); }
-};
-struct ContextUnref {
-    void operator()(pa_context* context) const { pa_context_unref(context); }
-};
+constexpr int kDrainTailMs = 10;
 
 std::uint32_t BytesFor(int milliseconds, const pa_sample_spec& spec)
 {
     return static_cast<std::uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(milliseconds) * PA_USEC_PER_MSEC, &spec));
 }
+
+struct ProplistFree {
+    void operator()(pa_proplist* list) const { pa_proplist_free(list); }
+};
+using Proplist = std::unique_ptr<pa_proplist, ProplistFree>;
+
+// What a desktop's mixer shows for the program and files its streams under.
+Proplist ApplicationProperties()
+{
+    Proplist list(pa_proplist_new());
+    pa_proplist_sets(list.get(), PA_PROP_APPLICATION_NAME, kApplicationName);
+    pa_proplist_sets(list.get(), PA_PROP_APPLICATION_ID, kApplicationId);
+    pa_proplist_sets(list.get(), PA_PROP_APPLICATION_ICON_NAME, kApplicationId);
+    return list;
+}
+
+struct EventFd {
+    EventFd() : fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+    {
+        if (fd < 0)
+            throw std::system_error(errno, std::generic_category(), "eventfd");
+    }
+    ~EventFd() { ::close(fd); }
+    const int fd;
+};
+
+struct ThreadedMainloopFree {
+    void operator()(pa_threaded_mainloop* loop) const { pa_threaded_mainloop_free(loop); }
+};
 
 }  // namespace
 
@@ -46,130 +85,397 @@ void ReportNoSound(std::string_view subject, std::string_view reason)
                  subject.data(), static_cast<int>(reason.size()), reason.data());
 }
 
-SoundServer FindSoundServer()
+void BeatStream::WriteToStandardError(const std::string& line)
 {
-    const std::unique_ptr<pa_mainloop, MainloopFree> loop(pa_mainloop_new());
-    const std::unique_ptr<pa_context, ContextUnref> context(
-        loop ? pa_context_new(pa_mainloop_get_api(loop.get()), kClientName) : nullptr);
-    if (!context)
-        return {{}, "out of memory"};
-    // Without NOAUTOSPAWN the library would try to start a server of its own.
-    if (pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return {{}, std::string("not reachable (") + pa_strerror(pa_context_errno(context.get())) + ")"};
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
 
-    SoundServer result;
-    const auto deadline = std::chrono::steady_clock::now() + kServerTimeout;
-    for (;;) {
-        const pa_context_state_t state = pa_context_get_state(context.get());
-        if (state == PA_CONTEXT_READY) {
-            const char* address = pa_context_get_server(context.get());
-            if (address)
-                result.address = address;
-            else
-                result.error = "answered without an address";
-            break;
-        }
-        if (!PA_CONTEXT_IS_GOOD(state)) {
-            result.error = std::string("not reachable (") +
-                           pa_strerror(pa_context_errno(context.get())) + ")";
-            break;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            result.error = "no answer within " + std::to_string(kServerTimeout.count()) + " seconds";
-            break;
-        }
-        if (pa_mainloop_prepare(loop.get(), static_cast<int>(left.count())) < 0 ||
-            pa_mainloop_poll(loop.get()) < 0 || pa_mainloop_dispatch(loop.get()) < 0) {
-            result.error = "lost while connecting";
-            break;
-        }
+// Everything below the two atomics belongs to the sound thread: it is touched
+// only there, or by the constructor before that thread starts and by the
+// destructor while it holds the main loop's lock. Every event ends in Step,
+// which looks at where things stand and takes the next step.
+class BeatStream::Engine {
+public:
+    Engine(wav::Clip clip, Report report);
+    ~Engine();
+
+    void Play();
+
+private:
+    static void OnWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* self);
+    static void OnDeferred(pa_mainloop_api*, pa_defer_event*, void* self);
+    static void OnTimer(pa_mainloop_api*, pa_time_event*, const timeval*, void* self);
+    static void OnContextState(pa_context*, void* self);
+    static void OnStreamState(pa_stream*, void* self);
+    static void OnWriteRequest(pa_stream*, std::size_t bytes, void* self);
+    static void OnDrained(pa_stream*, int, void* self);
+
+    void Step();
+    bool NewContext();
+    void Connect(pa_usec_t now);
+    void OpenStream(pa_usec_t now);
+    void CloseStream();
+    void DropContext();
+    void Lose(const std::string& why);
+    bool Idle() const;
+    void FadeOutAndDrain();
+    void Arm(pa_usec_t at);
+    std::string ServerError() const;
+
+    const wav::Clip clip_;
+    const Report report_;
+    const pa_sample_spec spec_;
+
+    std::atomic<bool> playRequested_{false};
+    // While a stream is open its requests take up the plays; otherwise a play wakes the thread.
+    std::atomic<bool> streaming_{false};
+
+    EventFd wake_;
+    std::unique_ptr<pa_threaded_mainloop, ThreadedMainloopFree> loop_;
+    pa_mainloop_api* api_ = nullptr;
+    pa_io_event* wakeEvent_ = nullptr;
+    pa_defer_event* stepEvent_ = nullptr;
+    pa_time_event* timer_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::optional<ClipVoice> voice_;
+
+    bool attemptWanted_ = true;  // at start-up, and when plays came with no server
+    pa_usec_t nextAttemptAt_ = 0;
+    pa_usec_t deadline_ = 0;  // for the server to answer the connection or the stream
+    bool reached_ = false;    // the current connection got through once
+    bool soundLost_ = false;  // the last line said there is no sound
+    std::size_t framesSincePlay_ = 0;
+    bool quitting_ = false;
+    bool drained_ = false;
+};
+
+BeatStream::Engine::Engine(wav::Clip clip, Report report)
+    : clip_(std::move(clip)),
+      report_(std::move(report)),
+      spec_{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(clip_.sampleRate), static_cast<std::uint8_t>(clip_.channels)},
+      loop_(pa_threaded_mainloop_new())
+{
+    if (!loop_)
+        throw std::runtime_error("cannot make the sound thread's main loop");
+    api_ = pa_threaded_mainloop_get_api(loop_.get());
+    wakeEvent_ = api_->io_new(api_, wake_.fd, PA_IO_EVENT_INPUT, OnWake, this);
+    // Enabled from the start: the first step, the first look for the server,
+    // is taken on the sound thread.
+    stepEvent_ = api_->defer_new(api_, OnDeferred, this);
+    pa_threaded_mainloop_set_name(loop_.get(), "ekgdemo sound");
+    if (pa_threaded_mainloop_start(loop_.get()) < 0)
+        throw std::runtime_error("cannot start the sound thread");
+}
+
+BeatStream::Engine::~Engine()
+{
+    pa_threaded_mainloop_lock(loop_.get());
+    quitting_ = true;
+    FadeOutAndDrain();
+    CloseStream();
+    DropContext();
+    if (timer_)
+        api_->time_free(timer_);
+    api_->defer_free(stepEvent_);
+    api_->io_free(wakeEvent_);
+    pa_threaded_mainloop_unlock(loop_.get());
+    pa_threaded_mainloop_stop(loop_.get());
+}
+
+void BeatStream::Engine::Play()
+{
+    // Both sides write their flag before they read the other's, so a play
+    // either is seen by the open stream or wakes the thread.
+    if (!playRequested_.exchange(true) && !streaming_.load()) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wake_.fd, &one, sizeof one);
     }
-    pa_context_disconnect(context.get());
-    return result;
 }
 
-BeatStream::BeatStream(wav::Clip clip, std::string serverAddress)
-    : clip_(std::move(clip)), server_(std::move(serverAddress)), thread_([this] { Run(); })
+void BeatStream::Engine::OnWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* self)
+{
+    std::uint64_t count;
+    [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
+    static_cast<Engine*>(self)->Step();
+}
+
+void BeatStream::Engine::OnDeferred(pa_mainloop_api* api, pa_defer_event* event, void* self)
+{
+    api->defer_enable(event, 0);
+    static_cast<Engine*>(self)->Step();
+}
+
+void BeatStream::Engine::OnTimer(pa_mainloop_api*, pa_time_event*, const timeval*, void* self)
+{
+    auto* engine = static_cast<Engine*>(self);
+    if (engine->quitting_) {
+        engine->drained_ = true;  // or never: the wait for the drain ends here
+        pa_threaded_mainloop_signal(engine->loop_.get(), 0);
+        return;
+    }
+    engine->Step();
+}
+
+// A state may change inside the very call that asked for the change: the
+// step is taken afterwards, from the main loop, never nested in another.
+void BeatStream::Engine::OnContextState(pa_context*, void* self)
+{
+    auto* engine = static_cast<Engine*>(self);
+    engine->api_->defer_enable(engine->stepEvent_, 1);
+}
+
+void BeatStream::Engine::OnStreamState(pa_stream*, void* self)
+{
+    auto* engine = static_cast<Engine*>(self);
+    engine->api_->defer_enable(engine->stepEvent_, 1);
+}
+
+void BeatStream::Engine::OnDrained(pa_stream*, int, void* self)
+{
+    auto* engine = static_cast<Engine*>(self);
+    engine->drained_ = true;
+    pa_threaded_mainloop_signal(engine->loop_.get(), 0);
+}
+
+// The server asks for more: the clip from its start if a play came since the
+// last request, the clip going on or silence otherwise.
+void BeatStream::Engine::OnWriteRequest(pa_stream* stream, std::size_t bytes, void* self)
+{
+    auto* engine = static_cast<Engine*>(self);
+    if (engine->quitting_)
+        return;
+    if (engine->playRequested_.exchange(false)) {
+        engine->voice_->Play();
+        engine->framesSincePlay_ = 0;
+    }
+    const std::size_t frameBytes = pa_frame_size(&engine->spec_);
+    while (bytes >= frameBytes) {
+        void* data = nullptr;
+        std::size_t size = bytes;
+        if (pa_stream_begin_write(stream, &data, &size) < 0 || !data)
+            return;  // the stream is failing: its state callback follows
+        size -= size % frameBytes;
+        engine->voice_->Fill(std::span(static_cast<std::int16_t*>(data), size / sizeof(std::int16_t)));
+        if (pa_stream_write(stream, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            return;
+        bytes -= size;
+        engine->framesSincePlay_ += size / frameBytes;
+    }
+    // The stream is closed outside its own callback.
+    if (engine->Idle())
+        engine->api_->defer_enable(engine->stepEvent_, 1);
+}
+
+void BeatStream::Engine::Step()
+{
+    if (quitting_ || (!context_ && !NewContext()))
+        return;
+    const pa_usec_t now = pa_rtclock_now();
+    switch (pa_context_get_state(context_)) {
+    case PA_CONTEXT_UNCONNECTED:
+        if (playRequested_.load())
+            attemptWanted_ = true;
+        if (!attemptWanted_)
+            return;
+        if (now >= nextAttemptAt_) {
+            Connect(now);  // a play that asked for it waits for the answer
+            return;
+        }
+        playRequested_ = false;  // by the next attempt it would fall on no beat
+        Arm(nextAttemptAt_);
+        return;
+    case PA_CONTEXT_CONNECTING:
+    case PA_CONTEXT_AUTHORIZING:
+    case PA_CONTEXT_SETTING_NAME:
+        // A play meanwhile waits: the server answers in a few milliseconds or
+        // is given up on, and the play with it.
+        if (now >= deadline_)
+            Lose("no answer within 2 seconds");
+        else
+            Arm(deadline_);
+        return;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        Lose((reached_ ? "connection lost (" : "not reachable (") + ServerError() + ")");
+        return;
+    case PA_CONTEXT_READY:
+        reached_ = true;
+        break;
+    }
+
+    if (!stream_) {
+        if (playRequested_.load())
+            OpenStream(now);
+        return;
+    }
+    switch (pa_stream_get_state(stream_)) {
+    case PA_STREAM_UNCONNECTED:
+    case PA_STREAM_CREATING:
+        if (now >= deadline_)
+            Lose("no answer within 2 seconds");
+        else
+            Arm(deadline_);
+        return;
+    case PA_STREAM_FAILED:
+    case PA_STREAM_TERMINATED:
+        Lose("playback failed (" + ServerError() + ")");
+        return;
+    case PA_STREAM_READY:
+        if (soundLost_) {
+            soundLost_ = false;
+            report_("sound server: answering again; sound is back");
+        }
+        if (Idle()) {
+            CloseStream();
+            if (playRequested_.load())
+                OpenStream(now);
+        }
+        return;
+    }
+}
+
+bool BeatStream::Engine::NewContext()
+{
+    const Proplist properties = ApplicationProperties();
+    context_ = pa_context_new_with_proplist(api_, kApplicationName, properties.get());
+    if (!context_) {
+        report_("sound server: cannot make a connection (out of memory); running without sound");
+        return false;
+    }
+    pa_context_set_state_callback(context_, OnContextState, this);
+    if (!timer_)
+        timer_ = pa_context_rttime_new(context_, PA_USEC_INVALID, OnTimer, this);
+    return true;
+}
+
+void BeatStream::Engine::Connect(pa_usec_t now)
+{
+    attemptWanted_ = false;
+    nextAttemptAt_ = now + kRetryInterval;
+    deadline_ = now + kAnswerTimeout;
+    reached_ = false;
+    // Without NOAUTOSPAWN the library would try to start a server of its own.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        Lose("not reachable (" + ServerError() + ")");
+        return;
+    }
+    Arm(deadline_);
+}
+
+void BeatStream::Engine::OpenStream(pa_usec_t now)
+{
+    Proplist properties = ApplicationProperties();
+    // Mixers file the stream with the desktop's other short event sounds.
+    pa_proplist_sets(properties.get(), PA_PROP_MEDIA_ROLE, "event");
+    stream_ = pa_stream_new_with_proplist(context_, kStreamName, &spec_, nullptr, properties.get());
+    if (!stream_) {
+        Lose("cannot open a playback stream (" + ServerError() + ")");
+        return;
+    }
+    voice_.emplace(clip_);
+    framesSincePlay_ = 0;
+    pa_stream_set_state_callback(stream_, OnStreamState, this);
+    pa_stream_set_write_callback(stream_, OnWriteRequest, this);
+    streaming_ = true;
+    deadline_ = now + kAnswerTimeout;
+    const std::uint32_t unset = static_cast<std::uint32_t>(-1);
+    pa_buffer_attr buffer{unset, BytesFor(kTargetLatencyMs, spec_), unset, BytesFor(kRequestMs, spec_), unset};
+    if (pa_stream_connect_playback(stream_, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
+        Lose("cannot open a playback stream (" + ServerError() + ")");
+        return;
+    }
+    Arm(deadline_);
+}
+
+void BeatStream::Engine::CloseStream()
+{
+    streaming_ = false;
+    if (!stream_)
+        return;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    if (pa_stream_get_state(stream_) != PA_STREAM_UNCONNECTED)
+        pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+void BeatStream::Engine::DropContext()
+{
+    if (!context_)
+        return;
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    if (pa_context_get_state(context_) != PA_CONTEXT_UNCONNECTED)
+        pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+}
+
+// Gives up the connection; plays that keep coming ask for the next attempt.
+void BeatStream::Engine::Lose(const std::string& why)
+{
+    CloseStream();
+    DropContext();
+    if (!soundLost_) {
+        soundLost_ = true;
+        report_("sound server: " + why + "; running without sound");
+    }
+    if (playRequested_.exchange(false))
+        attemptWanted_ = true;
+    if (NewContext() && attemptWanted_)
+        Arm(nextAttemptAt_);
+}
+
+bool BeatStream::Engine::Idle() const
+{
+    return !voice_->Sounding() && framesSincePlay_ >= static_cast<std::size_t>(clip_.sampleRate) * kIdleCloseMs / 1000 &&
+           !playRequested_.load();
+}
+
+// On the caller's thread, with the lock held: a ding still sounding fades out
+// and the stream plays what it holds, unless the server takes too long.
+void BeatStream::Engine::FadeOutAndDrain()
+{
+    if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY || !voice_->Sounding())
+        return;
+    voice_->Stop();
+    std::vector<std::int16_t> tail(static_cast<std::size_t>(clip_.sampleRate) * kDrainTailMs / 1000 *
+                                   static_cast<std::size_t>(clip_.channels));
+    voice_->Fill(tail);
+    if (pa_stream_write(stream_, tail.data(), tail.size() * sizeof(std::int16_t), nullptr, 0, PA_SEEK_RELATIVE) < 0)
+        return;
+    pa_operation* drain = pa_stream_drain(stream_, OnDrained, this);
+    if (!drain)
+        return;
+    drained_ = false;
+    Arm(pa_rtclock_now() + kDrainTimeout);
+    while (!drained_)
+        pa_threaded_mainloop_wait(loop_.get());
+    pa_operation_cancel(drain);
+    pa_operation_unref(drain);
+}
+
+void BeatStream::Engine::Arm(pa_usec_t at)
+{
+    if (timer_)
+        pa_context_rttime_restart(context_, timer_, at);
+}
+
+std::string BeatStream::Engine::ServerError() const
+{
+    return pa_strerror(pa_context_errno(context_));
+}
+
+BeatStream::BeatStream(wav::Clip clip, Report report) : engine_(std::make_unique<Engine>(std::move(clip), std::move(report)))
 {
 }
 
-BeatStream::~BeatStream()
-{
-    requests_.fetch_or(kQuit);
-    requests_.notify_one();
-    thread_.join();
-}
+BeatStream::~BeatStream() = default;
 
 void BeatStream::Play()
 {
-    if (failed_.load(std::memory_order_relaxed))
-        return;
-    requests_.fetch_or(kPlay);
-    requests_.notify_one();
+    engine_->Play();
 }
 
-void BeatStream::Run()
-{
-    for (;;) {
-        requests_.wait(0);  // sleeps until the first play, or the end
-        if (requests_.load() & kQuit)
-            return;
-        if (!PlayUntilIdle()) {
-            failed_ = true;
-            return;
-        }
-    }
-}
-
-// Opens a stream, plays the clip at every request and silence in between, and
-// closes the stream after a while without requests or when asked to quit.
-// Returns false, having said why, if the server failed us.
-bool BeatStream::PlayUntilIdle()
-{
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(clip_.sampleRate),
-                              static_cast<std::uint8_t>(clip_.channels)};
-    const std::uint32_t unset = static_cast<std::uint32_t>(-1);
-    const pa_buffer_attr buffer{unset, BytesFor(kTargetLatencyMs, spec), unset,
-                                BytesFor(kChunkMs, spec), unset};
-    int error = 0;
-    // Naming the server that answered also keeps the library from starting one of its own.
-    pa_simple* stream = pa_simple_new(server_.c_str(), kClientName, PA_STREAM_PLAYBACK, nullptr,
-                                      kStreamName, &spec, nullptr, &buffer, &error);
-    if (!stream) {
-        ReportNoSound("sound server", std::string("cannot open a playback stream (") +
-                                          pa_strerror(error) + ")");
-        return false;
-    }
-
-    sound::ClipVoice voice(clip_);
-    const std::size_t chunkFrames = static_cast<std::size_t>(clip_.sampleRate) * kChunkMs / 1000;
-    const std::size_t idleFrames = static_cast<std::size_t>(clip_.sampleRate) * kIdleCloseMs / 1000;
-    std::vector<std::int16_t> chunk(chunkFrames * static_cast<std::size_t>(clip_.channels));
-    std::size_t framesSincePlay = 0;
-    bool ok = true;
-    for (bool quitting = false; ok && !quitting;) {
-        // The quit request stays set, so that Run ends after this.
-        const unsigned requests = requests_.fetch_and(~kPlay);
-        if (requests & kQuit) {
-            voice.Stop();  // the last chunk carries the fade-out
-            quitting = true;
-        } else if (requests & kPlay) {
-            voice.Play();
-            framesSincePlay = 0;
-        } else if (!voice.Sounding() && framesSincePlay >= idleFrames) {
-            break;
-        }
-        voice.Fill(chunk);
-        // Blocks until the server has room, which paces this loop in real time.
-        ok = pa_simple_write(stream, chunk.data(), chunk.size() * sizeof(std::int16_t), &error) >= 0;
-        framesSincePlay += chunkFrames;
-    }
-    if (ok && pa_simple_drain(stream, &error) < 0)
-        ok = false;
-    if (!ok)
-        ReportNoSound("sound server", std::string("playback failed (") + pa_strerror(error) + ")");
-    pa_simple_free(stream);
-    return ok;
-}
+}  // namespace sound

@@ -5,51 +5,50 @@
 
 #include "sound/wavfile.h"
 
-#include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
+
+namespace sound {
 
 // Writes "<subject>: <reason>; running without sound" as one line to standard error.
 void ReportNoSound(std::string_view subject, std::string_view reason);
 
-struct SoundServer {
-    std::string address;  // where a server answered
-    std::string error;    // why none did; empty when one did
-};
-
-// Looks for a running sound server without ever starting one, and gives up
-// after a couple of seconds if a server takes the connection but never answers.
-SoundServer FindSoundServer();
-
-// Plays one clip on demand from a thread of its own. The thread keeps a
-// playback stream open while plays come, feeding it the clip or silence
-// without a break, so that no play is lost or cut short however busy the
-// caller is; after about a second without a play it closes the stream, so an
-// idle program leaves the sound card alone. A play while the clip is still
-// sounding restarts it.
+// Plays one clip on demand from a thread of its own, which alone ever talks
+// to the sound server and never waits on it, so that neither the caller nor
+// the destructor can be held up by a server that is slow, frozen or gone.
+//
+// The stream opens at a play and stays open while plays come, fed the clip
+// or silence without a break, so that no play is lost or cut short however
+// busy the caller is; after about a second without a play it closes, so an
+// idle program leaves the sound card alone. Where the server cannot be had,
+// or is lost, it is looked for again while plays come, at most once every two
+// seconds; the first failure and the return each give one line.
 class BeatStream {
 public:
-    BeatStream(wav::Clip clip, std::string serverAddress);
-    // Fades out what is sounding, drains the stream and joins the thread.
+    // Receives each line the stream has to say, on the sound thread.
+    using Report = std::function<void(const std::string& line)>;
+
+    // Starts looking for the server at once, without waiting for it.
+    explicit BeatStream(wav::Clip clip, Report report = WriteToStandardError);
+    // Lets what is sounding fade out (for a moment at most) and stops the
+    // sound thread, whatever the server does.
     ~BeatStream();
 
     BeatStream(const BeatStream&) = delete;
     BeatStream& operator=(const BeatStream&) = delete;
 
-    // Only signals the sound thread: a few atomic operations, never a wait.
+    // Starts the clip at the next stretch of the stream, unless it is still
+    // in its first part (see ClipVoice). A few atomic operations, and a wake-up
+    // of the sound thread when it sleeps; never a wait.
     void Play();
 
+    static void WriteToStandardError(const std::string& line);
+
 private:
-    static constexpr unsigned kPlay = 1;
-    static constexpr unsigned kQuit = 2;
-
-    void Run();
-    bool PlayUntilIdle();
-
-    const wav::Clip clip_;
-    const std::string server_;
-    std::atomic<unsigned> requests_{0};
-    std::atomic<bool> failed_{false};
-    std::thread thread_;  // last, so that it starts after everything it reads
+    class Engine;
+    std::unique_ptr<Engine> engine_;
 };
+
+}  // namespace sound

@@ -31,15 +31,26 @@ void PipeRecorder::Read()
 {
     std::uint8_t buffer[4096];
     std::size_t carried = 0;  // a byte left over from a read that ended inside a sample
-    while (!stop_.load()) {
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            if (stop_)
+                return;
+        }
         pollfd ready{fd_, POLLIN, 0};
         if (::poll(&ready, 1, 100) <= 0)
             continue;
         const ssize_t got = ::read(fd_, buffer + carried, sizeof buffer - carried);
-        if (got <= 0) {
-            if (got < 0 && (errno == EAGAIN || errno == EINTR))
+        if (got == 0) {
+            // No writer just now: the server is gone, perhaps to come back.
+            std::unique_lock lock(mutex_);
+            stopRequested_.wait_for(lock, std::chrono::milliseconds(20), [this] { return stop_; });
+            continue;
+        }
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EINTR)
                 continue;
-            return;  // the writer is gone
+            return;
         }
         const std::size_t bytes = carried + static_cast<std::size_t>(got);
         const Clock::time_point now = Clock::now();
@@ -59,9 +70,19 @@ std::size_t PipeRecorder::Recorded() const
     return samples_.size();
 }
 
+std::vector<std::int16_t> PipeRecorder::Samples() const
+{
+    std::lock_guard lock(mutex_);
+    return samples_;
+}
+
 std::vector<std::int16_t> PipeRecorder::Stop()
 {
-    stop_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    stopRequested_.notify_all();
     if (thread_.joinable())
         thread_.join();
     if (fd_ >= 0) {
@@ -73,6 +94,7 @@ std::vector<std::int16_t> PipeRecorder::Stop()
 
 Clock::time_point PipeRecorder::ArrivalOf(std::size_t sample) const
 {
+    std::lock_guard lock(mutex_);
     const auto arrived = std::upper_bound(
         arrivals_.begin(), arrivals_.end(), sample,
         [](std::size_t index, const auto& arrival) { return index < arrival.first; });
@@ -108,42 +130,96 @@ std::vector<PlayGroup> GroupPlays(std::span<const double> playSeconds, double cl
     return groups;
 }
 
-Comparison CompareWithPlays(std::span<const Sound> sounds, int sampleRate, std::span<const PlayGroup> groups,
-                            double clipSoundSeconds, double spacingTolerance, double lengthTolerance)
+ClipSound MakeClipSound(std::vector<std::int16_t> samples, int sampleRate)
 {
-    Comparison result;
-    if (sounds.size() != groups.size()) {
+    int peak = 0;
+    for (std::int16_t s : samples)
+        peak = std::max(peak, std::abs(int{s}));
+    ClipSound clip{std::move(samples), sampleRate, peak / 50, {}};
+    const std::vector<Sound> sounds = FindSounds(clip.samples, sampleRate, clip.threshold);
+    if (sounds.size() != 1)
+        throw std::runtime_error("the clip holds " + std::to_string(sounds.size()) + " sounds, not one");
+    clip.sound = sounds.front();
+    return clip;
+}
+
+double Correlation(std::span<const std::int16_t> recording, std::ptrdiff_t start, const ClipSound& clip)
+{
+    constexpr std::ptrdiff_t kLag = 3;
+    const auto size = static_cast<std::ptrdiff_t>(recording.size());
+    double best = 0.0;
+    for (std::ptrdiff_t lag = -kLag; lag <= kLag; ++lag) {
+        double xy = 0.0, xx = 0.0, yy = 0.0;
+        for (std::size_t n = 0; n < clip.samples.size(); ++n) {
+            const std::ptrdiff_t at = start + lag + static_cast<std::ptrdiff_t>(n);
+            const double x = at >= 0 && at < size ? recording[static_cast<std::size_t>(at)] : 0.0;
+            const double y = clip.samples[n];
+            xy += x * y;
+            xx += x * x;
+            yy += y * y;
+        }
+        if (xx > 0.0 && yy > 0.0)
+            best = std::max(best, xy / std::sqrt(xx * yy));
+    }
+    return best;
+}
+
+DingCheck CheckDings(std::span<const std::int16_t> recording, std::span<const Sound> sounds,
+                     std::span<const double> onsets, std::span<const PlayGroup> groups, const ClipSound& clip)
+{
+    DingCheck result;
+    if (sounds.size() != groups.size() || onsets.size() != sounds.size()) {
         result.faults.push_back("heard " + std::to_string(sounds.size()) + " sounds for " +
                                 std::to_string(groups.size()) + " groups of plays");
         return result;
     }
-    const double rate = sampleRate;
-    const auto opensStream = [&](std::size_t k) {
-        return k == 0 || groups[k].first - groups[k - 1].last >= kStreamReopenSeconds;
-    };
+    const double rate = clip.sampleRate;
+    const double clipSeconds = static_cast<double>(clip.sound.length) / rate;
+    const auto ms = [](double seconds) { return std::to_string(std::lround(seconds * 1000)) + " ms"; };
     for (std::size_t k = 0; k < sounds.size(); ++k) {
         const std::string which = "sound " + std::to_string(k) + ": ";
-        const bool restarted = groups[k].last > groups[k].first;
-        const double expectedLength = groups[k].last - groups[k].first + clipSoundSeconds;
+        const double span = groups[k].last - groups[k].first;
         const double length = static_cast<double>(sounds[k].length) / rate;
-        double lengthSlack = lengthTolerance;
-        if (restarted)
-            lengthSlack += spacingTolerance + (opensStream(k) ? kStreamOpeningSlackSeconds : 0.0);
-        if (std::abs(length - expectedLength) > lengthSlack)
-            result.faults.push_back(which + "lasts " + std::to_string(length * 1000) + " ms, expected " +
-                                    std::to_string(expectedLength * 1000) + " ms");
-        if (k == 0)
-            continue;
-        const double spacing = static_cast<double>(sounds[k].onset - sounds[k - 1].onset) / rate;
-        const double error = spacing - (groups[k].first - groups[k - 1].first);
-        const bool nextToOpening = opensStream(k) || opensStream(k - 1);
-        if (!nextToOpening)
-            result.spacingErrors.push_back(error);
-        if (std::abs(error) > spacingTolerance + (nextToOpening ? kStreamOpeningSlackSeconds : 0.0))
-            result.faults.push_back(which + "starts " + std::to_string(error * 1000) +
-                                    " ms off the spacing of its plays");
+        const auto onset = static_cast<std::ptrdiff_t>(sounds[k].onset);
+        double correlation = 0.0;
+        if (span < kSameBeatSeconds) {
+            correlation = Correlation(recording, onset - static_cast<std::ptrdiff_t>(clip.sound.onset), clip);
+            if (std::abs(length - clipSeconds) > 0.002)
+                result.faults.push_back(which + "lasts " + ms(length) + ", the clip once " + ms(clipSeconds));
+        } else {
+            // A burst: its last restart comes within kSameBeatSeconds, and a
+            // stream request or so, of its last play; that ding is whole.
+            const auto end = onset + static_cast<std::ptrdiff_t>(sounds[k].length);
+            correlation = Correlation(
+                recording, end - static_cast<std::ptrdiff_t>(clip.sound.onset + clip.sound.length), clip);
+            constexpr double kSlack = 0.050;
+            if (length < clipSeconds + span - kSameBeatSeconds - kSlack || length > clipSeconds + span + kSlack)
+                result.faults.push_back(which + "lasts " + ms(length) + " for plays over " + ms(span));
+        }
+        result.correlations.push_back(correlation);
+        if (correlation < kWholeDing)
+            result.faults.push_back(which + "matches the clip only to " + std::to_string(correlation));
+        const double latency = onsets[k] - groups[k].first;
+        result.latencies.push_back(latency);
+        if (latency < 0.0)
+            result.faults.push_back(which + "came " + ms(-latency) + " before its play");
+        if (k + 1 < groups.size() && onsets[k] >= groups[k + 1].first)
+            result.faults.push_back(which + "came " + ms(latency) + " after its play, past the next one");
     }
     return result;
+}
+
+std::vector<std::string> ReportedLines::WaitFor(std::size_t count, std::chrono::milliseconds limit)
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, limit, [&] { return lines_.size() >= count; });
+    return lines_;
+}
+
+std::vector<std::string> ReportedLines::Lines() const
+{
+    std::lock_guard lock(mutex_);
+    return lines_;
 }
 
 }  // namespace dingcheck

@@ -1,12 +1,13 @@
 #pragma once
 
 // Listening to what a sound server really played, to check the heartbeat
-// dings in it: a recorder for the FIFO of a pipe sink (see tests/with-pulse)
-// and the analysis that finds the dings in a recording and holds them against
-// the times of the plays that asked for them.
+// dings in it: a recorder for the FIFO of a pipe sink (see tests/with-pulse),
+// the analysis that finds the dings in a recording and holds them against the
+// clip and the plays that asked for them, and a collector for the lines a
+// sound stream reports.
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -20,8 +21,8 @@ namespace dingcheck {
 using Clock = std::chrono::steady_clock;
 
 // Reads signed 16-bit mono samples from a FIFO on a thread of its own, noting
-// when each stretch arrived. The pipe sink writes in real time, silence
-// included, so sample n of the recording sounded n / rate seconds after sample 0.
+// when each stretch arrived. A writer that goes away (a server killed) may
+// come back; the recording then goes on where it stopped.
 class PipeRecorder {
 public:
     explicit PipeRecorder(const std::string& fifoPath);  // throws if the FIFO cannot be opened
@@ -32,17 +33,19 @@ public:
 
     // How many samples have arrived so far.
     std::size_t Recorded() const;
+    // Everything recorded so far, and when each sample had arrived.
+    std::vector<std::int16_t> Samples() const;
+    Clock::time_point ArrivalOf(std::size_t sample) const;
     // Stops reading and returns everything recorded.
     std::vector<std::int16_t> Stop();
-    // When the sample with the given index had arrived. Valid after Stop.
-    Clock::time_point ArrivalOf(std::size_t sample) const;
 
 private:
     void Read();
 
     int fd_ = -1;
-    std::atomic<bool> stop_{false};
+    bool stop_ = false;
     mutable std::mutex mutex_;
+    std::condition_variable stopRequested_;
     std::vector<std::int16_t> samples_;
     std::vector<std::pair<std::size_t, Clock::time_point>> arrivals_;  // samples so far, and when
     std::thread thread_;
@@ -59,7 +62,27 @@ inline constexpr int kGapMilliseconds = 2;
 
 std::vector<Sound> FindSounds(std::span<const std::int16_t> recording, int sampleRate, int threshold);
 
-// Plays that come while the clip still sounds restart it, so they make one sound together.
+// The clip as the recording should hold it, with the threshold that finds
+// sounds in both and the one sound FindSounds finds in the clip itself.
+struct ClipSound {
+    std::vector<std::int16_t> samples;
+    int sampleRate = 0;
+    int threshold = 0;
+    Sound sound;
+};
+
+// Throws if the clip is not one sound.
+ClipSound MakeClipSound(std::vector<std::int16_t> samples, int sampleRate);
+
+// How well the recording matches the clip laid at sample start: their
+// normalised correlation, the best within a few samples either way. A whole
+// ding gives 1; one whose attack came twice gives 0.92 to 0.98.
+double Correlation(std::span<const std::int16_t> recording, std::ptrdiff_t start, const ClipSound& clip);
+
+// A ding that matches less than this is not the clip played once, whole.
+inline constexpr double kWholeDing = 0.99;
+
+// Plays that come while the clip still sounds make one sound together.
 struct PlayGroup {
     double first = 0.0;  // seconds
     double last = 0.0;
@@ -67,25 +90,44 @@ struct PlayGroup {
 
 std::vector<PlayGroup> GroupPlays(std::span<const double> playSeconds, double clipSeconds);
 
-// The player closes its stream after about a second without a play; the
-// next play opens it again.
-inline constexpr double kStreamReopenSeconds = 1.0;
-// A sound that opens the stream comes out up to this much sooner or later,
-// against its play, than the sounds that follow in the open stream: it
-// depends on where the server's rendering stands when the stream starts.
-inline constexpr double kStreamOpeningSlackSeconds = 0.050;
+// The player ignores a play while its clip is younger than this; a play that
+// comes later restarts the clip.
+inline constexpr double kSameBeatSeconds = 0.050;
 
-// How the recording matches the plays: one sound per group of plays, each
-// whole (as long as the clip, plus the time between the first and the last
-// play of its group) and each starting as far after the previous one as its
-// plays did. A restart inside a group lands with the same uncertainty as an
-// onset; next to a sound that opens the stream, both allow the opening slack.
-struct Comparison {
-    std::vector<std::string> faults;      // empty when the recording matches
-    std::vector<double> spacingErrors;    // seconds, sound minus play spacing, inside an open stream
+// How the sounds of a recording match the groups of plays: one sound per
+// group, coming after its first play and before the next group's; for a
+// group within kSameBeatSeconds, the clip once and whole; for a longer
+// burst, a sound that ends in one whole clip.
+struct DingCheck {
+    std::vector<std::string> faults;   // empty when the recording matches
+    std::vector<double> correlations;  // each sound against the clip
+    std::vector<double> latencies;     // seconds from each group's first play to its sound's arrival
 };
 
-Comparison CompareWithPlays(std::span<const Sound> sounds, int sampleRate, std::span<const PlayGroup> groups,
-                            double clipSoundSeconds, double spacingTolerance, double lengthTolerance);
+// onsets[k]: when sound k arrived, in seconds on the plays' clock.
+DingCheck CheckDings(std::span<const std::int16_t> recording, std::span<const Sound> sounds,
+                     std::span<const double> onsets, std::span<const PlayGroup> groups, const ClipSound& clip);
+
+// Collects the lines a sound stream reports, from whatever thread.
+class ReportedLines {
+public:
+    // The function to hand to the stream; it must not outlive this.
+    auto Sink()
+    {
+        return [this](const std::string& line) {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(line);
+            changed_.notify_all();
+        };
+    }
+    // Waits until there are at least count lines, or the time is up; returns the lines.
+    std::vector<std::string> WaitFor(std::size_t count, std::chrono::milliseconds limit);
+    std::vector<std::string> Lines() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> lines_;
+};
 
 }  // namespace dingcheck

@@ -1,0 +1,359 @@
+// The sound stream against a real, private sound server (tests/with-pulse):
+// what it plays, checked in a real-time recording, and what it does when the
+// server freezes, dies, or is not there yet. Timings are printed, not judged;
+// the bounds asserted are ones only a fault can reach.
+
+#include "sound/pulseoutput.h"
+#include "sound/wavfile.h"
+#include "tests/dingrecording.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using dingcheck::Clock;
+
+namespace {
+
+constexpr auto kBeat = 400ms;
+
+// What pactl prints for the given arguments, or nothing if it fails.
+std::string Pactl(const std::string& arguments)
+{
+    std::FILE* pactl = ::popen(("pactl " + arguments + " 2>/dev/null").c_str(), "r");
+    if (!pactl)
+        return {};
+    std::string output;
+    for (int c; (c = std::fgetc(pactl)) != EOF;)
+        output += static_cast<char>(c);
+    return ::pclose(pactl) == 0 ? output : std::string();
+}
+
+int OpenStreams()
+{
+    const std::string list = Pactl("list short sink-inputs");
+    return static_cast<int>(std::count(list.begin(), list.end(), '\n'));
+}
+
+bool ServerAnswers()
+{
+    return !Pactl("info").empty();
+}
+
+// Freezes a process until destroyed.
+class Frozen {
+public:
+    explicit Frozen(pid_t pid) : pid_(pid) { ::kill(pid_, SIGSTOP); }
+    ~Frozen() { Thaw(); }
+    void Thaw()
+    {
+        if (pid_ > 0)
+            ::kill(pid_, SIGCONT);
+        pid_ = 0;
+    }
+
+private:
+    pid_t pid_;
+};
+
+// A beat every kBeat from a thread of its own, as the window's sweep plays
+// them from its thread; notes when each came.
+class Beats {
+public:
+    Beats(sound::BeatStream& stream, Clock::time_point origin)
+        : thread_([this, &stream, origin](std::stop_token stop) {
+              std::mutex mutex;
+              std::condition_variable_any wake;
+              while (!stop.stop_requested()) {
+                  {
+                      std::lock_guard lock(mutex_);
+                      times_.push_back(std::chrono::duration<double>(Clock::now() - origin).count());
+                  }
+                  stream.Play();
+                  std::unique_lock lock(mutex);
+                  wake.wait_for(lock, stop, kBeat, [] { return false; });
+              }
+          })
+    {
+    }
+
+    std::vector<double> Stop()
+    {
+        thread_.request_stop();
+        thread_.join();
+        return times_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<double> times_;
+    std::jthread thread_;
+};
+
+class SoundServerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* fifo = std::getenv("WITH_PULSE_FIFO");
+        const char* rate = std::getenv("WITH_PULSE_RATE");
+        const char* pidFile = std::getenv("WITH_PULSE_PIDFILE");
+        const char* hold = std::getenv("WITH_PULSE_HOLD");
+        ASSERT_TRUE(fifo && rate && pidFile && hold) << "run this test under tests/with-pulse";
+        pidFile_ = pidFile;
+        hold_ = hold;
+        const wav::ReadResult read = wav::ReadWavFile(DING_WAV);
+        ASSERT_TRUE(read.ok()) << read.error;
+        ASSERT_EQ(read.clip.sampleRate, std::atoi(rate)) << "the recording would be resampled";
+        ASSERT_EQ(read.clip.channels, 1);
+        wav_ = read.clip;
+        clip_ = dingcheck::MakeClipSound(read.clip.samples, read.clip.sampleRate);
+        ASSERT_TRUE(WaitForServer()) << "no server to start from";
+        recorder_.emplace(fifo);
+        // The pipe's backlog of older silence is read at once; after that, reads keep pace.
+        std::this_thread::sleep_for(300ms);
+        origin_ = Clock::now();
+    }
+
+    void TearDown() override
+    {
+        ::unlink(hold_.c_str());
+        WaitForServer();
+    }
+
+    double Now() const { return std::chrono::duration<double>(Clock::now() - origin_).count(); }
+
+    pid_t ServerPid() const
+    {
+        pid_t pid = 0;
+        std::ifstream(pidFile_) >> pid;
+        return pid;
+    }
+
+    static bool WaitForServer()
+    {
+        for (int n = 0; n < 300; ++n) {
+            if (ServerAnswers())
+                return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    // Kills the server and keeps it down until the hold is released.
+    void KillServerAndHold()
+    {
+        std::ofstream{hold_};
+        ::kill(ServerPid(), SIGKILL);
+        for (int n = 0; n < 200 && ServerAnswers(); ++n)
+            std::this_thread::sleep_for(50ms);
+        ASSERT_FALSE(ServerAnswers());
+    }
+
+    // Lets the server start again; returns when it answered, on the test's clock.
+    double ReleaseServer()
+    {
+        ::unlink(hold_.c_str());
+        EXPECT_TRUE(WaitForServer());
+        return Now();
+    }
+
+    // When each whole ding recorded so far arrived, on the test's clock.
+    std::vector<double> WholeDings() const
+    {
+        const std::vector<std::int16_t> recording = recorder_->Samples();
+        std::vector<double> times;
+        for (const dingcheck::Sound& sound : dingcheck::FindSounds(recording, clip_.sampleRate, clip_.threshold)) {
+            const auto start = static_cast<std::ptrdiff_t>(sound.onset) - static_cast<std::ptrdiff_t>(clip_.sound.onset);
+            if (dingcheck::Correlation(recording, start, clip_) >= dingcheck::kWholeDing)
+                times.push_back(std::chrono::duration<double>(recorder_->ArrivalOf(sound.onset) - origin_).count());
+        }
+        return times;
+    }
+
+    // Waits for a whole ding that arrived after the given time; returns when
+    // it did, or nothing.
+    std::optional<double> WaitForWholeDingAfter(double after)
+    {
+        for (int n = 0; n < 150; ++n) {
+            for (double t : WholeDings())
+                if (t > after)
+                    return t;
+            std::this_thread::sleep_for(100ms);
+        }
+        return std::nullopt;
+    }
+
+    std::string pidFile_;
+    std::string hold_;
+    wav::Clip wav_;
+    dingcheck::ClipSound clip_;
+    std::optional<dingcheck::PipeRecorder> recorder_;
+    dingcheck::ReportedLines lines_;
+    Clock::time_point origin_;
+};
+
+}  // namespace
+
+TEST_F(SoundServerTest, WithoutPlaysThereIsSilenceAndNoStream)
+{
+    sound::BeatStream stream(wav_, lines_.Sink());
+    std::this_thread::sleep_for(1000ms);
+    EXPECT_EQ(OpenStreams(), 0);
+    const std::vector<std::int16_t> recording = recorder_->Stop();
+    ASSERT_GT(recording.size(), static_cast<std::size_t>(clip_.sampleRate) / 2);
+    EXPECT_TRUE(std::all_of(recording.begin(), recording.end(), [](std::int16_t s) { return s == 0; }));
+    EXPECT_TRUE(lines_.Lines().empty());
+}
+
+// A ding, then plays every millisecond: one whole ding, then one sound that
+// ends in a whole ding, and no noise. Mixers see what the stream is.
+TEST_F(SoundServerTest, PlaysEveryMillisecondStillGiveWholeDings)
+{
+    std::vector<double> plays;
+    {
+        sound::BeatStream stream(wav_, lines_.Sink());
+        plays.push_back(Now());
+        stream.Play();
+        std::this_thread::sleep_for(400ms);
+        for (int n = 0; n < 100; ++n) {
+            plays.push_back(Now());
+            stream.Play();
+            std::this_thread::sleep_for(1ms);
+        }
+        std::this_thread::sleep_for(300ms);
+        const std::string streams = Pactl("list sink-inputs");
+        for (const char* property : {"media.role = \"event\"", "application.id = \"ekgdemo\"",
+                                     "application.icon_name = \"ekgdemo\"",
+                                     "application.name = \"EKG Demo using QUOR\""})
+            EXPECT_NE(streams.find(property), std::string::npos) << property << " not in\n" << streams;
+    }
+    EXPECT_EQ(OpenStreams(), 0) << "a stream left behind";
+    const std::vector<std::int16_t> recording = recorder_->Stop();
+
+    const auto sounds = dingcheck::FindSounds(recording, clip_.sampleRate, clip_.threshold);
+    std::vector<double> onsets;
+    for (const dingcheck::Sound& sound : sounds)
+        onsets.push_back(std::chrono::duration<double>(recorder_->ArrivalOf(sound.onset) - origin_).count());
+    const auto groups = dingcheck::GroupPlays(plays, static_cast<double>(clip_.sound.length) / clip_.sampleRate);
+    ASSERT_EQ(groups.size(), 2u);
+    const dingcheck::DingCheck check = dingcheck::CheckDings(recording, sounds, onsets, groups, clip_);
+    for (const std::string& fault : check.faults)
+        ADD_FAILURE() << fault;
+    EXPECT_TRUE(lines_.Lines().empty());
+}
+
+// A frozen server answers nothing: opening, playing and closing go on all the
+// same, in every state the stream can be in.
+TEST_F(SoundServerTest, AFrozenServerHoldsUpNeitherPlaysNorClosing)
+{
+    auto sounding = std::make_unique<sound::BeatStream>(wav_, lines_.Sink());  // a ding playing
+    auto connected = std::make_unique<sound::BeatStream>(wav_, lines_.Sink());  // no stream open yet
+    std::this_thread::sleep_for(300ms);
+    sounding->Play();
+    std::this_thread::sleep_for(60ms);
+
+    Frozen frozen(ServerPid());
+    Clock::time_point start = Clock::now();
+    auto connecting = std::make_unique<sound::BeatStream>(wav_, lines_.Sink());
+    const double opening = std::chrono::duration<double>(Clock::now() - start).count();
+    start = Clock::now();
+    for (int n = 0; n < 10; ++n) {
+        sounding->Play();
+        connected->Play();
+        connecting->Play();
+    }
+    const double playing = std::chrono::duration<double>(Clock::now() - start).count();
+    std::this_thread::sleep_for(100ms);
+
+    const auto timeClose = [](std::unique_ptr<sound::BeatStream>& stream) {
+        const Clock::time_point closing = Clock::now();
+        stream.reset();
+        return std::chrono::duration<double>(Clock::now() - closing).count();
+    };
+    const double closeSounding = timeClose(sounding);
+    const double closeOpening = timeClose(connected);
+    const double closeConnecting = timeClose(connecting);
+    std::printf("with the server frozen: opening %.2f ms, 30 plays %.3f ms; closing with a ding sounding "
+                "%.1f ms, with a stream being opened %.1f ms, while connecting %.1f ms\n",
+                opening * 1000, playing * 1000, closeSounding * 1000, closeOpening * 1000, closeConnecting * 1000);
+    for (double seconds : {opening, playing, closeSounding, closeOpening, closeConnecting})
+        EXPECT_LT(seconds, 5.0);
+}
+
+// Frozen while a stream plays, then thawed: the dings come back.
+TEST_F(SoundServerTest, DingsResumeWhenAFrozenServerThaws)
+{
+    sound::BeatStream stream(wav_, lines_.Sink());
+    Beats beats(stream, origin_);
+    std::this_thread::sleep_for(1200ms);
+    std::optional<Frozen> frozen(ServerPid());
+    std::this_thread::sleep_for(2000ms);
+    const double thawed = Now();
+    frozen.reset();
+    const std::optional<double> ding = WaitForWholeDingAfter(thawed);
+    beats.Stop();
+    ASSERT_TRUE(ding) << "no ding after the server thawed";
+    std::printf("first whole ding %.0f ms after kill -CONT\n", (*ding - thawed) * 1000);
+    for (const std::string& line : lines_.Lines())
+        std::printf("said: %s\n", line.c_str());
+}
+
+// The server dies mid-sweep and comes back: one line for each, and the dings return.
+TEST_F(SoundServerTest, SoundComesBackAfterTheServerDies)
+{
+    sound::BeatStream stream(wav_, lines_.Sink());
+    Beats beats(stream, origin_);
+    std::this_thread::sleep_for(1200ms);
+    ASSERT_FALSE(WholeDings().empty());
+    ASSERT_NO_FATAL_FAILURE(KillServerAndHold());
+    const auto lost = lines_.WaitFor(1, 10s);
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].rfind("sound server: connection lost (", 0), 0u) << lost[0];
+    std::this_thread::sleep_for(3000ms);  // plays keep coming, attempts fail quietly
+    EXPECT_EQ(lines_.Lines().size(), 1u);
+
+    const double answering = ReleaseServer();
+    const std::optional<double> ding = WaitForWholeDingAfter(answering);
+    beats.Stop();
+    ASSERT_TRUE(ding) << "no ding after the server came back";
+    std::printf("first whole ding %.0f ms after the restarted server answered\n", (*ding - answering) * 1000);
+    const auto said = lines_.Lines();
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_EQ(said[1], "sound server: answering again; sound is back");
+}
+
+// No server when the stream starts: one line, then sound once a server comes.
+TEST_F(SoundServerTest, AServerThatComesLaterIsFound)
+{
+    ASSERT_NO_FATAL_FAILURE(KillServerAndHold());
+    sound::BeatStream stream(wav_, lines_.Sink());
+    const auto absent = lines_.WaitFor(1, 10s);
+    ASSERT_EQ(absent.size(), 1u);
+    EXPECT_EQ(absent[0], "sound server: not reachable (Connection refused); running without sound");
+    Beats beats(stream, origin_);
+    std::this_thread::sleep_for(2500ms);
+
+    const double answering = ReleaseServer();
+    const std::optional<double> ding = WaitForWholeDingAfter(answering);
+    beats.Stop();
+    ASSERT_TRUE(ding) << "no ding after the server came";
+    std::printf("first whole ding %.0f ms after the server started answering\n", (*ding - answering) * 1000);
+    const auto said = lines_.Lines();
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_EQ(said[1], "sound server: answering again; sound is back");
+}
