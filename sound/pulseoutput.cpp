@@ -119,6 +119,7 @@ private:
     void Lose(const std::string& why);
     bool Idle() const;
     void FadeOutAndDrain();
+    void AwaitAnswer(pa_usec_t now);
     void Arm(pa_usec_t at);
     std::string ServerError() const;
 
@@ -290,10 +291,7 @@ void BeatStream::Engine::Step()
     case PA_CONTEXT_SETTING_NAME:
         // A play meanwhile waits: the server answers in a few milliseconds or
         // is given up on, and the play with it.
-        if (now >= deadline_)
-            Lose("no answer within 2 seconds");
-        else
-            Arm(deadline_);
+        AwaitAnswer(now);
         return;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
@@ -312,10 +310,7 @@ void BeatStream::Engine::Step()
     switch (pa_stream_get_state(stream_)) {
     case PA_STREAM_UNCONNECTED:
     case PA_STREAM_CREATING:
-        if (now >= deadline_)
-            Lose("no answer within 2 seconds");
-        else
-            Arm(deadline_);
+        AwaitAnswer(now);
         return;
     case PA_STREAM_FAILED:
     case PA_STREAM_TERMINATED:
@@ -454,6 +449,15 @@ void BeatStream::Engine::FadeOutAndDrain()
         pa_threaded_mainloop_wait(loop_.get());
     pa_operation_cancel(drain);
     pa_operation_unref(drain);
+}
+
+// The server has until the deadline to answer what was asked of it.
+void BeatStream::Engine::AwaitAnswer(pa_usec_t now)
+{
+    if (now >= deadline_)
+        Lose("no answer within " + std::to_string(kAnswerTimeout / PA_USEC_PER_SEC) + " seconds");
+    else
+        Arm(deadline_);
 }
 
 void BeatStream::Engine::Arm(pa_usec_t at)

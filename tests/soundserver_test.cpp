@@ -198,6 +198,20 @@ protected:
         return std::nullopt;
     }
 
+    // Lets a held server start; the beats must be heard again, with one line
+    // saying so after the one that said sound was lost.
+    void ExpectSoundBackOnceTheServerAnswers(Beats& beats)
+    {
+        const double answering = ReleaseServer();
+        const std::optional<double> ding = WaitForWholeDingAfter(answering);
+        beats.Stop();
+        ASSERT_TRUE(ding) << "no ding after the server answered";
+        std::printf("first whole ding %.0f ms after the server answered\n", (*ding - answering) * 1000);
+        const auto said = lines_.Lines();
+        ASSERT_EQ(said.size(), 2u);
+        EXPECT_EQ(said[1], "sound server: answering again; sound is back");
+    }
+
     std::string pidFile_;
     std::string hold_;
     wav::Clip wav_;
@@ -327,14 +341,7 @@ TEST_F(SoundServerTest, SoundComesBackAfterTheServerDies)
     std::this_thread::sleep_for(3000ms);  // plays keep coming, attempts fail quietly
     EXPECT_EQ(lines_.Lines().size(), 1u);
 
-    const double answering = ReleaseServer();
-    const std::optional<double> ding = WaitForWholeDingAfter(answering);
-    beats.Stop();
-    ASSERT_TRUE(ding) << "no ding after the server came back";
-    std::printf("first whole ding %.0f ms after the restarted server answered\n", (*ding - answering) * 1000);
-    const auto said = lines_.Lines();
-    ASSERT_EQ(said.size(), 2u);
-    EXPECT_EQ(said[1], "sound server: answering again; sound is back");
+    ExpectSoundBackOnceTheServerAnswers(beats);
 }
 
 // No server when the stream starts: one line, then sound once a server comes.
@@ -348,12 +355,5 @@ TEST_F(SoundServerTest, AServerThatComesLaterIsFound)
     Beats beats(stream, origin_);
     std::this_thread::sleep_for(2500ms);
 
-    const double answering = ReleaseServer();
-    const std::optional<double> ding = WaitForWholeDingAfter(answering);
-    beats.Stop();
-    ASSERT_TRUE(ding) << "no ding after the server came";
-    std::printf("first whole ding %.0f ms after the server started answering\n", (*ding - answering) * 1000);
-    const auto said = lines_.Lines();
-    ASSERT_EQ(said.size(), 2u);
-    EXPECT_EQ(said[1], "sound server: answering again; sound is back");
+    ExpectSoundBackOnceTheServerAnswers(beats);
 }
