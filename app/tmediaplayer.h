@@ -33,8 +33,8 @@ public:
     // folder, the program's data folder and beside the program) and starts
     // the sound thread.
     void Open();
-    // Starts the clip from its beginning; a play in the clip's first 50 ms is
-    // the same beat again and is ignored, a later one restarts the clip.
+    // Starts the clip from its beginning; a play that comes less than 100 ms
+    // after the last one that sounded is the same beat again and is dropped.
     // Never waits; does nothing unless Open found the clip.
     void Play();
     // Lets the sound fade out, for a moment at most, and stops its thread,

@@ -6,16 +6,12 @@
 namespace sound {
 
 ClipVoice::ClipVoice(const wav::Clip& clip)
-    : clip_(clip),
-      fadeFrames_(std::max(1, clip.sampleRate * kFadeMilliseconds / 1000)),
-      sameBeatSamples_(static_cast<std::size_t>(clip.sampleRate * kSameBeatMilliseconds / 1000 * clip.channels))
+    : clip_(clip), fadeFrames_(std::max(1, clip.sampleRate * kFadeMilliseconds / 1000))
 {
 }
 
 void ClipVoice::Play()
 {
-    if (position_ < sameBeatSamples_ && position_ < clip_.samples.size())
-        return;
     Stop();
     position_ = 0;
 }
@@ -31,8 +27,17 @@ void ClipVoice::Stop()
 
 bool ClipVoice::Sounding() const
 {
-    return position_ < clip_.samples.size() ||
-           (fadeLeft_ > 0 && fadingPosition_ < clip_.samples.size());
+    return FramesLeft() > 0;
+}
+
+std::size_t ClipVoice::FramesLeft() const
+{
+    const std::size_t end = clip_.samples.size();
+    const auto channels = static_cast<std::size_t>(clip_.channels);
+    const std::size_t playing = position_ < end ? (end - position_) / channels : 0;
+    const std::size_t fading =
+        fadeLeft_ > 0 && fadingPosition_ < end ? std::min<std::size_t>(fadeLeft_, (end - fadingPosition_) / channels) : 0;
+    return std::max(playing, fading);
 }
 
 void ClipVoice::Fill(std::span<std::int16_t> out)

@@ -15,20 +15,16 @@ namespace sound {
 class ClipVoice {
 public:
     static constexpr int kFadeMilliseconds = 3;
-    // A beat may be cued twice, a sample or two apart: a play that comes while
-    // the clip is still this young is the same beat again and is ignored, so
-    // that every beat sounds the clip once, whole. Far below the shortest
-    // beat, far above the gap between one beat's cues.
-    static constexpr int kSameBeatMilliseconds = 50;
 
     // The clip must outlive the voice.
     explicit ClipVoice(const wav::Clip& clip);
 
-    // Starts the clip from its beginning, unless it started less than
-    // kSameBeatMilliseconds ago.
+    // Starts the clip from its beginning.
     void Play();
     void Stop();
     bool Sounding() const;
+    // How many frames are left before the voice falls silent.
+    std::size_t FramesLeft() const;
 
     // Fills out, a whole number of frames, with the next stretch of the stream.
     void Fill(std::span<std::int16_t> out);
@@ -38,7 +34,6 @@ private:
 
     const wav::Clip& clip_;
     const int fadeFrames_;
-    const std::size_t sameBeatSamples_;
     std::size_t position_ = kSilent;  // next sample of the clip, or kSilent
     std::size_t fadingPosition_ = kSilent;  // next sample of the play that fades out
     int fadeLeft_ = 0;  // frames the fading play still sounds

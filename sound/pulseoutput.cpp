@@ -1,5 +1,6 @@
 #include "sound/pulseoutput.h"
 
+#include "sound/beatgate.h"
 #include "sound/clipvoice.h"
 
 #include <pulse/context.h>
@@ -13,6 +14,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -33,12 +35,13 @@ constexpr const char* kStreamName = "heartbeat";
 constexpr pa_usec_t kAnswerTimeout = 2 * PA_USEC_PER_SEC;
 // Attempts to reach the server start at most this often.
 constexpr pa_usec_t kRetryInterval = 2 * PA_USEC_PER_SEC;
-// How long closing waits for a sounding ding to fade out and drain.
-constexpr pa_usec_t kDrainTimeout = 250 * PA_USEC_PER_MSEC;
+// How long closing waits for the stream to play what it holds.
+constexpr pa_usec_t kDrainTimeout = 300 * PA_USEC_PER_MSEC;
 // The server holds about this much ahead of what is heard: a ding starts at
 // most this (plus one request) after its play.
 constexpr int kTargetLatencyMs = 40;
 constexpr int kRequestMs = 10;
+constexpr int kWriteAheadMs = 250;
 constexpr int kIdleCloseMs = 1000;
 constexpr int kDrainTailMs = 10;
 
@@ -127,6 +130,7 @@ private:
     const Report report_;
     const pa_sample_spec spec_;
 
+    BeatGate gate_;
     std::atomic<bool> playRequested_{false};
     // While a stream is open its requests take up the plays; otherwise a play wakes the thread.
     std::atomic<bool> streaming_{false};
@@ -186,6 +190,8 @@ BeatStream::Engine::~Engine()
 
 void BeatStream::Engine::Play()
 {
+    if (!gate_.Pass(BeatGate::Clock::now()))
+        return;
     // Both sides write their flag before they read the other's, so a play
     // either is seen by the open stream or wakes the thread.
     if (!playRequested_.exchange(true) && !streaming_.load()) {
@@ -240,7 +246,10 @@ void BeatStream::Engine::OnDrained(pa_stream*, int, void* self)
 }
 
 // The server asks for more: the clip from its start if a play came since the
-// last request, the clip going on or silence otherwise.
+// last request, the clip going on or silence otherwise. What is left of a
+// sounding clip goes out at once, up to a limit, so that no delay of this
+// thread can break a ding up; silence goes out only as asked for, which keeps
+// the next ding close behind its play.
 void BeatStream::Engine::OnWriteRequest(pa_stream* stream, std::size_t bytes, void* self)
 {
     auto* engine = static_cast<Engine*>(self);
@@ -251,6 +260,8 @@ void BeatStream::Engine::OnWriteRequest(pa_stream* stream, std::size_t bytes, vo
         engine->framesSincePlay_ = 0;
     }
     const std::size_t frameBytes = pa_frame_size(&engine->spec_);
+    const std::size_t aheadFrames = static_cast<std::size_t>(engine->clip_.sampleRate) * kWriteAheadMs / 1000;
+    bytes = std::max(bytes, std::min(engine->voice_->FramesLeft(), aheadFrames) * frameBytes);
     while (bytes >= frameBytes) {
         void* data = nullptr;
         std::size_t size = bytes;
@@ -428,11 +439,12 @@ bool BeatStream::Engine::Idle() const
            !playRequested_.load();
 }
 
-// On the caller's thread, with the lock held: a ding still sounding fades out
-// and the stream plays what it holds, unless the server takes too long.
+// On the caller's thread, with the lock held: the stream plays what it holds,
+// the ding handed over and the fade-out of one still being laid in, unless
+// the server takes too long.
 void BeatStream::Engine::FadeOutAndDrain()
 {
-    if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY || !voice_->Sounding())
+    if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY)
         return;
     voice_->Stop();
     std::vector<std::int16_t> tail(static_cast<std::size_t>(clip_.sampleRate) * kDrainTailMs / 1000 *

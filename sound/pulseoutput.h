@@ -19,11 +19,12 @@ void ReportNoSound(std::string_view subject, std::string_view reason);
 // to the sound server and never waits on it, so that neither the caller nor
 // the destructor can be held up by a server that is slow, frozen or gone.
 //
-// The stream opens at a play and stays open while plays come, fed the clip
-// or silence without a break, so that no play is lost or cut short however
-// busy the caller is; after about a second without a play it closes, so an
-// idle program leaves the sound card alone. Where the server cannot be had,
-// or is lost, it is looked for again while plays come, at most once every two
+// One ding per beat: the plays of one beat count once (see BeatGate). The
+// stream opens at a play and stays open while plays come, fed the clip or
+// silence without a break, so that no play is lost or cut short however busy
+// the caller is; after about a second without a play it closes, so an idle
+// program leaves the sound card alone. Where the server cannot be had, or is
+// lost, it is looked for again while plays come, at most once every two
 // seconds; the first failure and the return each give one line.
 class BeatStream {
 public:
@@ -32,16 +33,16 @@ public:
 
     // Starts looking for the server at once, without waiting for it.
     explicit BeatStream(wav::Clip clip, Report report = WriteToStandardError);
-    // Lets what is sounding fade out (for a moment at most) and stops the
+    // Lets what is sounding play out (for a moment at most) and stops the
     // sound thread, whatever the server does.
     ~BeatStream();
 
     BeatStream(const BeatStream&) = delete;
     BeatStream& operator=(const BeatStream&) = delete;
 
-    // Starts the clip at the next stretch of the stream, unless it is still
-    // in its first part (see ClipVoice). A few atomic operations, and a wake-up
-    // of the sound thread when it sleeps; never a wait.
+    // Starts the clip at the next stretch of the stream, unless the play is
+    // the same beat again. A clock read and a few atomic operations, and a
+    // wake-up of the sound thread when it sleeps; never a wait.
     void Play();
 
     static void WriteToStandardError(const std::string& line);

@@ -1,21 +1,27 @@
-// Laying the clip into the sound stream: whole plays, silence, one play per
-// beat however often it is cued, restarts and stops that fade instead of clicking.
+// From plays to sound: one play let through per beat however often it is
+// cued, and the clip laid into the stream whole, with silence between,
+// restarts and stops that fade instead of clicking.
 
+#include "sound/beatgate.h"
 #include "sound/clipvoice.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <numeric>
+#include <thread>
 #include <vector>
 
+using sound::BeatGate;
 using sound::ClipVoice;
+using namespace std::chrono_literals;
 
 namespace {
 
 constexpr int kRate = 8000;
 constexpr int kFadeFrames = kRate * ClipVoice::kFadeMilliseconds / 1000;
-constexpr int kSameBeatFrames = kRate * ClipVoice::kSameBeatMilliseconds / 1000;
 
 wav::Clip MonoClip(std::vector<std::int16_t> samples)
 {
@@ -43,62 +49,33 @@ TEST(ClipVoice, PlaysTheWholeClipOnceBetweenSilences)
     EXPECT_EQ(Take(voice, 30), std::vector<std::int16_t>(30, 0));
     voice.Play();
     EXPECT_TRUE(voice.Sounding());
-    std::vector<std::int16_t> expected = ramp;
-    expected.resize(150, 0);
-    EXPECT_EQ(Take(voice, 150), expected);
+    Take(voice, 30);
+    EXPECT_EQ(voice.FramesLeft(), 70u);
+    std::vector<std::int16_t> expected(ramp.begin() + 30, ramp.end());
+    expected.resize(120, 0);
+    EXPECT_EQ(Take(voice, 120), expected);
     EXPECT_FALSE(voice.Sounding());
 }
 
-// Plays every millisecond: the clip restarts only once it is past its first
-// part, and the restarted play starts whole while the interrupted one fades.
-TEST(ClipVoice, PlaysInTheClipsFirstPartAreIgnoredLaterOnesRestartIt)
+TEST(ClipVoice, RestartBeginsAgainWhileTheInterruptedPlayFadesOut)
 {
-    std::vector<std::int16_t> ramp(3 * kSameBeatFrames);
-    std::iota(ramp.begin(), ramp.end(), std::int16_t{1});
-    const wav::Clip clip = MonoClip(ramp);
+    const wav::Clip clip = MonoClip(std::vector<std::int16_t>(200, 1000));
     ClipVoice voice(clip);
-    constexpr int kMillisecond = kRate / 1000;
+    voice.Play();
+    Take(voice, 50);
+    voice.Play();
+    EXPECT_EQ(voice.FramesLeft(), 200u);
 
-    std::vector<std::int16_t> out;
-    for (int ms = 0; ms < 2 * ClipVoice::kSameBeatMilliseconds + 5; ++ms) {
-        voice.Play();
-        const std::vector<std::int16_t> chunk = Take(voice, kMillisecond);
-        out.insert(out.end(), chunk.begin(), chunk.end());
+    const std::vector<std::int16_t> out = Take(voice, 200);
+    // The new play at full level, plus the old one falling away step by step.
+    EXPECT_GT(out[0], 1900);
+    for (int n = 1; n < kFadeFrames; ++n) {
+        EXPECT_LE(out[n], out[n - 1]) << n;
+        EXPECT_GT(out[n], 1000) << n;
     }
-    const std::vector<std::int16_t> tail = Take(voice, ramp.size());
-    out.insert(out.end(), tail.begin(), tail.end());
-
-    // The first play, untouched by the 49 plays that came in its first part.
-    for (int n = 0; n < kSameBeatFrames; ++n)
-        ASSERT_EQ(out[n], n + 1) << n;
-    // Restarts at 50 and 100 ms: the new play plus the old one falling away.
-    // Each interrupted play had sounded kSameBeatFrames samples.
-    for (int restart : {kSameBeatFrames, 2 * kSameBeatFrames}) {
-        for (int n = 0; n < kFadeFrames; ++n) {
-            const int fading = out[restart + n] - (n + 1);
-            EXPECT_GT(fading, 0) << restart << "+" << n;
-            EXPECT_LT(fading, kSameBeatFrames + n + 1) << restart << "+" << n;
-        }
-        for (int n = kFadeFrames; n < kSameBeatFrames; ++n)
-            ASSERT_EQ(out[restart + n], n + 1) << restart << "+" << n;
-    }
-    // The last play runs whole to its end, then silence.
-    const std::size_t lastStart = 2 * kSameBeatFrames;
-    for (std::size_t n = kFadeFrames; n < ramp.size(); ++n)
-        ASSERT_EQ(out[lastStart + n], ramp[n]) << n;
-    EXPECT_EQ(out[lastStart + ramp.size()], 0);
+    for (std::size_t n = kFadeFrames; n < out.size(); ++n)
+        ASSERT_EQ(out[n], 1000) << n;
     EXPECT_FALSE(voice.Sounding());
-}
-
-// A clip shorter than its first part: once it has ended, the next play sounds.
-TEST(ClipVoice, AShortClipThatEndedPlaysAgain)
-{
-    const wav::Clip clip = MonoClip(std::vector<std::int16_t>(10, 500));
-    ClipVoice voice(clip);
-    voice.Play();
-    Take(voice, 20);
-    voice.Play();
-    EXPECT_EQ(Take(voice, 12), (std::vector<std::int16_t>{500, 500, 500, 500, 500, 500, 500, 500, 500, 500, 0, 0}));
 }
 
 TEST(ClipVoice, StopFadesOutWithinAFewMilliseconds)
@@ -108,7 +85,7 @@ TEST(ClipVoice, StopFadesOutWithinAFewMilliseconds)
     voice.Play();
     Take(voice, 10);
     voice.Stop();
-    EXPECT_TRUE(voice.Sounding());
+    EXPECT_EQ(voice.FramesLeft(), static_cast<std::size_t>(kFadeFrames));
 
     const std::vector<std::int16_t> out = Take(voice, 100);
     EXPECT_LT(out[0], -2500);
@@ -122,10 +99,10 @@ TEST(ClipVoice, StopFadesOutWithinAFewMilliseconds)
 
 TEST(ClipVoice, LoudOverlapClampsInsteadOfWrappingAround)
 {
-    const wav::Clip clip = MonoClip(std::vector<std::int16_t>(2 * kSameBeatFrames, 30000));
+    const wav::Clip clip = MonoClip(std::vector<std::int16_t>(100, 30000));
     ClipVoice voice(clip);
     voice.Play();
-    Take(voice, kSameBeatFrames);
+    Take(voice, 20);
     voice.Play();
     EXPECT_EQ(Take(voice, 1)[0], 32767);
 }
@@ -136,4 +113,32 @@ TEST(ClipVoice, StereoFramesKeepTheirChannels)
     ClipVoice voice(clip);
     voice.Play();
     EXPECT_EQ(Take(voice, 10, 4), (std::vector<std::int16_t>{1, -1, 2, -2, 3, -3, 0, 0, 0, 0}));
+}
+
+// A beat cued twice, a sample apart or a stalled window's moment apart, is
+// one play; the next beat is another.
+TEST(BeatGate, LetsThroughOnePlayPerBeat)
+{
+    BeatGate gate;
+    const BeatGate::Clock::time_point t0{};
+    std::vector<int> passed;
+    for (int ms : {0, 5, 15, 60, 99, 100, 105, 350, 351, 700})
+        if (gate.Pass(t0 + std::chrono::milliseconds(ms)))
+            passed.push_back(ms);
+    EXPECT_EQ(passed, (std::vector<int>{0, 100, 350, 700}));
+}
+
+// Plays at the same moment from several threads: exactly one gets through.
+TEST(BeatGate, OnePlayOfManyAtOnceGetsThrough)
+{
+    for (int round = 0; round < 200; ++round) {
+        BeatGate gate;
+        const auto now = BeatGate::Clock::now();
+        std::atomic<int> passed{0};
+        std::vector<std::jthread> players;
+        for (int n = 0; n < 4; ++n)
+            players.emplace_back([&] { passed += gate.Pass(now) ? 1 : 0; });
+        players.clear();
+        ASSERT_EQ(passed, 1) << "round " << round;
+    }
 }

@@ -164,6 +164,19 @@ double Correlation(std::span<const std::int16_t> recording, std::ptrdiff_t start
     return best;
 }
 
+DingMatch MatchDing(std::span<const std::int16_t> recording, const Sound& sound, const ClipSound& clip)
+{
+    const auto start = static_cast<std::ptrdiff_t>(sound.onset) - static_cast<std::ptrdiff_t>(clip.sound.onset);
+    DingMatch match{Correlation(recording, start, clip), {}};
+    const auto ms = [&](std::size_t samples) { return std::to_string(samples * 1000 / clip.sampleRate) + " ms"; };
+    const std::size_t slack = static_cast<std::size_t>(clip.sampleRate) * 2 / 1000;
+    if (sound.length + slack < clip.sound.length || sound.length > clip.sound.length + slack)
+        match.fault = "lasts " + ms(sound.length) + ", the clip once " + ms(clip.sound.length);
+    else if (match.correlation < kWholeDing)
+        match.fault = "matches the clip only to " + std::to_string(match.correlation);
+    return match;
+}
+
 DingCheck CheckDings(std::span<const std::int16_t> recording, std::span<const Sound> sounds,
                      std::span<const double> onsets, std::span<const PlayGroup> groups, const ClipSound& clip)
 {
@@ -173,32 +186,13 @@ DingCheck CheckDings(std::span<const std::int16_t> recording, std::span<const So
                                 std::to_string(groups.size()) + " groups of plays");
         return result;
     }
-    const double rate = clip.sampleRate;
-    const double clipSeconds = static_cast<double>(clip.sound.length) / rate;
     const auto ms = [](double seconds) { return std::to_string(std::lround(seconds * 1000)) + " ms"; };
     for (std::size_t k = 0; k < sounds.size(); ++k) {
         const std::string which = "sound " + std::to_string(k) + ": ";
-        const double span = groups[k].last - groups[k].first;
-        const double length = static_cast<double>(sounds[k].length) / rate;
-        const auto onset = static_cast<std::ptrdiff_t>(sounds[k].onset);
-        double correlation = 0.0;
-        if (span < kSameBeatSeconds) {
-            correlation = Correlation(recording, onset - static_cast<std::ptrdiff_t>(clip.sound.onset), clip);
-            if (std::abs(length - clipSeconds) > 0.002)
-                result.faults.push_back(which + "lasts " + ms(length) + ", the clip once " + ms(clipSeconds));
-        } else {
-            // A burst: its last restart comes within kSameBeatSeconds, and a
-            // stream request or so, of its last play; that ding is whole.
-            const auto end = onset + static_cast<std::ptrdiff_t>(sounds[k].length);
-            correlation = Correlation(
-                recording, end - static_cast<std::ptrdiff_t>(clip.sound.onset + clip.sound.length), clip);
-            constexpr double kSlack = 0.050;
-            if (length < clipSeconds + span - kSameBeatSeconds - kSlack || length > clipSeconds + span + kSlack)
-                result.faults.push_back(which + "lasts " + ms(length) + " for plays over " + ms(span));
-        }
-        result.correlations.push_back(correlation);
-        if (correlation < kWholeDing)
-            result.faults.push_back(which + "matches the clip only to " + std::to_string(correlation));
+        const DingMatch match = MatchDing(recording, sounds[k], clip);
+        result.correlations.push_back(match.correlation);
+        if (!match.fault.empty())
+            result.faults.push_back(which + match.fault);
         const double latency = onsets[k] - groups[k].first;
         result.latencies.push_back(latency);
         if (latency < 0.0)

@@ -82,22 +82,27 @@ double Correlation(std::span<const std::int16_t> recording, std::ptrdiff_t start
 // A ding that matches less than this is not the clip played once, whole.
 inline constexpr double kWholeDing = 0.99;
 
-// Plays that come while the clip still sounds make one sound together.
+// How a sound matches the clip played once, whole: its correlation with the
+// clip, and what is wrong with it (empty when nothing is).
+struct DingMatch {
+    double correlation = 0.0;
+    std::string fault;
+};
+
+DingMatch MatchDing(std::span<const std::int16_t> recording, const Sound& sound, const ClipSound& clip);
+
+// The plays of one beat, which make one ding.
 struct PlayGroup {
     double first = 0.0;  // seconds
     double last = 0.0;
 };
 
+// Plays closer than the clip's length to the one before belong to one group.
 std::vector<PlayGroup> GroupPlays(std::span<const double> playSeconds, double clipSeconds);
 
-// The player ignores a play while its clip is younger than this; a play that
-// comes later restarts the clip.
-inline constexpr double kSameBeatSeconds = 0.050;
-
 // How the sounds of a recording match the groups of plays: one sound per
-// group, coming after its first play and before the next group's; for a
-// group within kSameBeatSeconds, the clip once and whole; for a longer
-// burst, a sound that ends in one whole clip.
+// group, the clip once and whole, coming after the group's first play and
+// before the next group's.
 struct DingCheck {
     std::vector<std::string> faults;   // empty when the recording matches
     std::vector<double> correlations;  // each sound against the clip
