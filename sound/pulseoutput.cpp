@@ -268,6 +268,10 @@ void BeatStream::Engine::OnWriteRequest(pa_stream* stream, std::size_t bytes, vo
         if (pa_stream_begin_write(stream, &data, &size) < 0 || !data)
             return;  // the stream is failing: its state callback follows
         size -= size % frameBytes;
+        if (size == 0) {
+            pa_stream_cancel_write(stream);
+            return;
+        }
         engine->voice_->Fill(std::span(static_cast<std::int16_t*>(data), size / sizeof(std::int16_t)));
         if (pa_stream_write(stream, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
             return;
@@ -346,7 +350,9 @@ bool BeatStream::Engine::NewContext()
     const Proplist properties = ApplicationProperties();
     context_ = pa_context_new_with_proplist(api_, kApplicationName, properties.get());
     if (!context_) {
-        report_("sound server: cannot make a connection (out of memory); running without sound");
+        if (!soundLost_)
+            report_("sound server: cannot make a connection (out of memory); running without sound");
+        soundLost_ = true;
         return false;
     }
     pa_context_set_state_callback(context_, OnContextState, this);
