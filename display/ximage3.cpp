@@ -17,14 +17,21 @@ void ConvertSpan(const std::uint8_t* source, int first, int end, const QRgb* col
 
 }  // namespace
 
+// The set-up gives a size in three steps (height, width, then both again
+// through ResizeBmp): only a change makes a new picture, and a picture
+// without pixels takes no memory, so the pixels are allocated once.
 void TXBitmap::SetHeight(int height)
 {
+    if (height == height_)
+        return;
     height_ = height;
     reallocate();
 }
 
 void TXBitmap::SetWidth(int width)
 {
+    if (width == width_)
+        return;
     width_ = width;
     reallocate();
 }

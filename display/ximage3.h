@@ -18,7 +18,8 @@ struct TPaletteEntry
 
 // An 8-bit palette bitmap: one block of Width() * Height() bytes whose rows lie
 // exactly Width() bytes apart, with a row table in which row 0 is the bottom row
-// of the picture. A new size gives a new, all-black (index 0) picture.
+// of the picture. A new size gives a new, all-black (index 0) picture; the
+// same size again keeps the picture.
 class TXBitmap
 {
 public:
