@@ -55,25 +55,33 @@ const QString kSoundOffCaption = QStringLiteral("Sound &OFF");
 constexpr QPoint kOuterPosition(192, 124);
 constexpr QSize kOuterSize(720, 344);
 
-// Scale labels beside the screen, by the top-left corner of their text: each
-// 0.5 step spans 40 rows of the screen.
+// The scale beside the screen: a tick every 10 rows from the screen's top row
+// down, tick k at window y kScreenTop + 10k beside row 199 - 10k, the last just
+// below the screen; every fourth is a major tick, 40 rows being 0.5 on the scale.
+constexpr int kAxisX = 40;
+constexpr int kMajorTickLeft = 30;
+constexpr int kMinorTickLeft = 34;
+constexpr int kTickEnd = 41;
+constexpr int kRowsPerMinorTick = 10;
+constexpr int kRowsPerMajorTick = 40;
+constexpr int kScaleBottom = kScreenTop + ecg::kScreenHeight;
+
+// A label at each major tick, from the top, hanging by the top-left corner of
+// its text five pixels above its tick.
 struct ScaleLabel
 {
     int x;
-    int y;
     const char* text;
 };
 constexpr std::array<ScaleLabel, 6> kScaleLabels{{
-    {6, 15, "+2.0"},
-    {6, 55, "+1.5"},
-    {6, 95, "+1.0"},
-    {6, 135, "+0.5"},
-    {12, 175, "0.0"},
-    {10, 215, "-0.5"},
+    {6, "+2.0"},
+    {6, "+1.5"},
+    {6, "+1.0"},
+    {6, "+0.5"},
+    {12, "0.0"},
+    {10, "-0.5"},
 }};
-
-// The major ticks start at this x; the labels must end short of it.
-constexpr int kMajorTickLeft = 30;
+constexpr int kLabelAboveTick = 5;
 
 // The window's font at the largest pixel size, up to its own, at which every
 // label leaves a clear column before the major ticks. Fonts differ in width
@@ -208,20 +216,22 @@ void TForm1::paintEvent(QPaintEvent*)
 }
 
 // The scale beside the screen, in the window's pen, its labels in the window's
-// font made to fit; text without background. Row r of the screen lies at
-// window y 219 - r.
+// font made to fit; text without background.
 void TForm1::DrawScale(QPainter& painter) const
 {
-    DrawLineTo(painter, {40, 220}, {40, 20});
-    for (int k = 0; k < 6; ++k)
-        DrawLineTo(painter, {kMajorTickLeft, 20 + 40 * k}, {41, 20 + 40 * k});
-    for (int k = 0; k < 20; ++k)
-        DrawLineTo(painter, {34, 20 + 10 * k}, {41, 20 + 10 * k});
+    DrawLineTo(painter, {kAxisX, kScaleBottom}, {kAxisX, kScreenTop});
+    for (int y = kScreenTop; y <= kScaleBottom; y += kRowsPerMajorTick)
+        DrawLineTo(painter, {kMajorTickLeft, y}, {kTickEnd, y});
+    for (int y = kScreenTop; y < kScaleBottom; y += kRowsPerMinorTick)
+        DrawLineTo(painter, {kMinorTickLeft, y}, {kTickEnd, y});
 
     painter.setFont(ScaleFont(font()));
     const int ascent = painter.fontMetrics().ascent();
-    for (const ScaleLabel& label : kScaleLabels)
-        painter.drawText(label.x, label.y + ascent, QString::fromLatin1(label.text));
+    int tickY = kScreenTop;
+    for (const ScaleLabel& label : kScaleLabels) {
+        painter.drawText(label.x, tickY - kLabelAboveTick + ascent, QString::fromLatin1(label.text));
+        tickY += kRowsPerMajorTick;
+    }
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

@@ -4,10 +4,8 @@
 
 namespace {
 
-constexpr int kScreenLeft = 50;
-constexpr int kScreenTop = 20;
-constexpr int kScreenWidth = 600;
-constexpr int kScreenHeight = 200;
+using ecg::kScreenHeight;
+using ecg::kScreenWidth;
 
 void SetEntry(TXImage3& xmg, int index, int blue, int green, int red)
 {

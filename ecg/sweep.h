@@ -13,6 +13,7 @@
 
 namespace ecg {
 
+// The picture the sweep draws; the display's set-up gives the screen this size.
 inline constexpr int kScreenWidth = 600;
 inline constexpr int kScreenHeight = 200;
 inline constexpr int kBaselineRow = 40;        // the row of sample value 0
