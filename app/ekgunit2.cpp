@@ -20,32 +20,12 @@
 namespace {
 
 // Run state shared by the window's handlers, for the whole run of the program.
-bool StopFlag = false;
+ecg::RunState RunState;
 bool SoundFlag = false;
 std::int32_t Signal[ecg::kSignalSamples] = {};
 // The program's one random source: the synthesis draws from it first, then
 // every sweep its start offset.
 ecg::RandomFn Random = ecg::DefaultRandom();
-
-// Run and Stop clicked during a sweep or a fade-out run nested in it, each on
-// a few kilobytes of stack. Nesting stops at a depth no one clicks to, far
-// below what the stack holds: a storm of clicks must not overflow it.
-constexpr int kMostNestedHandlers = 64;
-int SweepsRunning = 0;
-int FadeOutsRunning = 0;
-
-// Counts a handler's level of nesting while it runs.
-class NestingLevel
-{
-public:
-    explicit NestingLevel(int& depth) : depth_(depth) { ++depth_; }
-    ~NestingLevel() { --depth_; }
-    NestingLevel(const NestingLevel&) = delete;
-    NestingLevel& operator=(const NestingLevel&) = delete;
-
-private:
-    int& depth_;
-};
 
 const QString kCaption = QStringLiteral("EKG Demo using QUOR");
 const QString kSoundOnCaption = QStringLiteral("Sound &ON");
@@ -152,6 +132,8 @@ TForm1::TForm1(QWidget* parent)
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
 
+    // A new window takes clicks; one that has closed takes none.
+    RunState.closed = false;
     FormCreate();
 }
 
@@ -173,38 +155,25 @@ void TForm1::Button3Click()
     Button3->setText(SoundFlag ? kSoundOffCaption : kSoundOnCaption);
 }
 
-// Closing also ends every sweep, or the program would go on sweeping with no window.
+// Closing also ends every sweep and fade-out, and a click that was already
+// queued behind the close starts none, or the program would go on sweeping
+// with no window.
 void TForm1::FormClose()
 {
     SoundFlag = false;
-    StopFlag = true;
+    RunState.closed = true;
 }
 
 // Run: sweeps until Stop, handling the window's events every fourth sample.
-// At the nesting limit the innermost sweep goes on instead of a new one: the
-// flag it reads is clear again.
 void TForm1::Button1Click()
 {
-    StopFlag = false;
-    Button2->setFocus();
-    scaleShown_ = true;
-    update();
-    if (SweepsRunning < kMostNestedHandlers) {
-        const NestingLevel level(SweepsRunning);
-        ecg::SweepUntilStopped(*this, Signal, Random);
-    }
+    ecg::RunClicked(*this, RunState, Signal, Random);
 }
 
 // Stop: runs inside a sweep's event handling; the sweep ends once this returns.
-// At the nesting limit the innermost fade-out, already running, clears the screen.
 void TForm1::Button2Click()
 {
-    StopFlag = true;
-    if (FadeOutsRunning < kMostNestedHandlers) {
-        const NestingLevel level(FadeOutsRunning);
-        ecg::FadeOutTrace(*this);
-    }
-    Button1->setFocus();
+    ecg::StopClicked(*this, RunState);
 }
 
 void TForm1::paintEvent(QPaintEvent*)
@@ -293,12 +262,23 @@ void TForm1::PlayBeat()
     MediaPlayer1->Play();
 }
 
-bool TForm1::StopRequested() const
-{
-    return StopFlag;
-}
-
 bool TForm1::SoundOn() const
 {
     return SoundFlag;
+}
+
+void TForm1::SweepStarting()
+{
+    Button2->setFocus();
+    scaleShown_ = true;
+    update();
+}
+
+void TForm1::SweepStopping()
+{
+}
+
+void TForm1::StopDone()
+{
+    Button1->setFocus();
 }

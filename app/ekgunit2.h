@@ -46,8 +46,10 @@ private:
     std::chrono::steady_clock::time_point Now() const override;
     void SleepUntil(std::chrono::steady_clock::time_point deadline) override;
     void PlayBeat() override;
-    bool StopRequested() const override;
     bool SoundOn() const override;
+    void SweepStarting() override;
+    void SweepStopping() override;
+    void StopDone() override;
 
     void DrawScale(QPainter& painter) const;
     void FitOuterSize();

@@ -17,17 +17,18 @@ public:
     static constexpr int kPicturesPerSweep = 149;  // i = 4, 8, ..., 596
 
     // Ends the sweep after its last picture's message call.
-    void ProcessMessages() override { stop_ = ++pictures_ % kPicturesPerSweep == 0; }
+    void ProcessMessages() override { state.stop = ++pictures_ % kPicturesPerSweep == 0; }
     std::chrono::steady_clock::time_point Now() const override { return {}; }
     void SleepUntil(std::chrono::steady_clock::time_point) override {}
     void PlayBeat() override {}
-    bool StopRequested() const override { return stop_; }
     bool SoundOn() const override { return false; }
+    void SweepStarting() override {}
+    void SweepStopping() override {}
+    void StopDone() override {}
 
-    void Reset() { stop_ = false; }
+    ecg::RunState state;
 
 private:
-    bool stop_ = false;
     int pictures_ = 0;
 };
 
@@ -37,8 +38,6 @@ inline void SweepOncePerIteration(benchmark::State& state, OneSweepWindow& windo
     std::vector<std::int32_t> signal(ecg::kSignalSamples);
     const ecg::RandomFn random = ecg::DefaultRandom();
     ecg::SynthesizeSignal(signal.data(), random);
-    for (auto _ : state) {
-        window.Reset();
-        ecg::SweepUntilStopped(window, signal.data(), random);
-    }
+    for (auto _ : state)
+        ecg::RunClicked(window, window.state, signal.data(), random);
 }

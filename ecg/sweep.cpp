@@ -29,18 +29,18 @@ void Fade(std::uint8_t* const* rows)
     raster::FadeBmp64(rows, kScreenHeight, kScreenWidth);
 }
 
-// When each sample's period ends on the steady clock: one period after the
-// previous one's. The drawing and a late wake-up shorten a wait; they do not
-// stretch the time axis.
+// When each period ends on the steady clock, a sample's or a fade-out pass's:
+// one period after the previous one's. The drawing and a late wake-up shorten
+// a wait; they do not stretch the time axis.
 class SampleSchedule
 {
 public:
     explicit SampleSchedule(SweepHost& host) : host_(host), due_(host.Now()) {}
 
-    // The sample just drawn ends a period after the one before it.
+    // The period just drawn ends one after the one before it.
     void Next() { due_ += kSamplePeriod; }
 
-    // Waits for the end of the last sample drawn. A lag of up to a period is
+    // Waits for the end of the last period drawn. A lag of up to a period is
     // made up by the next wait; past that the schedule goes on from now
     // rather than rushing the samples it missed.
     void WaitUntilDue()
@@ -56,17 +56,29 @@ private:
     std::chrono::steady_clock::time_point due_;
 };
 
-}  // namespace
-
-void SweepUntilStopped(SweepHost& host, const std::int32_t* signal, const RandomFn& random)
+// Counts a handler's level of nesting while it runs.
+class NestingLevel
 {
-    // The flags are read from the host every time: handlers that run inside
+public:
+    explicit NestingLevel(int& depth) : depth_(depth) { ++depth_; }
+    ~NestingLevel() { --depth_; }
+    NestingLevel(const NestingLevel&) = delete;
+    NestingLevel& operator=(const NestingLevel&) = delete;
+
+private:
+    int& depth_;
+};
+
+void SweepUntilStopped(SweepHost& host, const RunState& state, const std::int32_t* signal, const RandomFn& random)
+{
+    // The flags are read from the state every time: handlers that run inside
     // ProcessMessages change them. A sample's dots show only with the next
     // picture, so the sweep waits for the clock only before a picture and
     // before a beat: both keep their sample's time, and the program wakes a
     // quarter as often as it would by waiting after every sample.
+    const auto stopped = [&state] { return state.stop || state.closed; };
     SampleSchedule schedule(host);
-    while (!host.StopRequested()) {
+    while (!stopped()) {
         const std::uint32_t start = random() % kStartOffsets;
         for (int i = kFirstColumn; i < kColumnEnd; ++i) {
             const std::int32_t a = signal[start + i];
@@ -88,23 +100,58 @@ void SweepUntilStopped(SweepHost& host, const std::int32_t* signal, const Random
                     Fade(rows);
                 host.ProcessMessages();
             }
-            if (host.StopRequested())
+            if (stopped())
                 return;
         }
         // The next sweep starts at once over the current picture.
     }
 }
 
-void FadeOutTrace(SweepHost& host)
+// Each pass lasts a sample period, so that the trace is seen to die away
+// over a third of a second; a pass that falls behind (a sweep run from one
+// of its message calls) goes on from now.
+void FadeOutTrace(SweepHost& host, const RunState& state)
 {
     // 64 fades take any pixel to 0, so the last pass shows the grid alone.
+    SampleSchedule schedule(host);
     for (int pass = 0; pass < kFadeOutPasses; ++pass) {
         std::uint8_t* const* rows = host.ScreenRows();
         Fade(rows);
         DrawGrid(rows);
         host.ShowPicture();
         host.ProcessMessages();
+        if (state.closed)
+            return;
+        schedule.Next();
+        schedule.WaitUntilDue();
     }
+}
+
+}  // namespace
+
+void RunClicked(SweepHost& host, RunState& state, const std::int32_t* signal, const RandomFn& random)
+{
+    if (state.closed)
+        return;
+    state.stop = false;
+    host.SweepStarting();
+    if (state.sweepsRunning < kMostNestedHandlers) {
+        const NestingLevel level(state.sweepsRunning);
+        SweepUntilStopped(host, state, signal, random);
+    }
+}
+
+void StopClicked(SweepHost& host, RunState& state)
+{
+    if (state.closed)
+        return;
+    state.stop = true;
+    host.SweepStopping();
+    if (state.fadeOutsRunning < kMostNestedHandlers) {
+        const NestingLevel level(state.fadeOutsRunning);
+        FadeOutTrace(host, state);
+    }
+    host.StopDone();
 }
 
 }  // namespace ecg

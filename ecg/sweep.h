@@ -43,9 +43,28 @@ public:
     // Returns once the steady clock reaches the deadline, at once if it has.
     virtual void SleepUntil(std::chrono::steady_clock::time_point deadline) = 0;
     virtual void PlayBeat() = 0;
-    virtual bool StopRequested() const = 0;
     virtual bool SoundOn() const = 0;
+
+    // Run has cleared the stop flag: the focus goes to Stop, and the scale shows.
+    virtual void SweepStarting() = 0;
+    // Stop has set the stop flag, before its fade-out.
+    virtual void SweepStopping() = 0;
+    // Stop is done: the focus goes back to Run.
+    virtual void StopDone() = 0;
 };
+
+// What the Run and Stop handlers share for the whole run of the program.
+struct RunState {
+    bool stop = false;    // set by Stop, cleared by Run
+    bool closed = false;  // the window has closed: nothing may run any more
+    int sweepsRunning = 0;
+    int fadeOutsRunning = 0;
+};
+
+// Run and Stop clicked during a sweep or a fade-out run nested in it, each on
+// a few kilobytes of stack. Nesting stops at a depth no one clicks to, far
+// below what the stack holds: a storm of clicks must not overflow it.
+inline constexpr int kMostNestedHandlers = 64;
 
 // A beat is cued on a pair whose first sample is above 20 and falls to the second.
 constexpr bool IsBeatCue(std::int32_t a, std::int32_t b)
@@ -53,19 +72,26 @@ constexpr bool IsBeatCue(std::int32_t a, std::int32_t b)
     return a > 20 && b < a;
 }
 
-// Sweeps the signal across the screen from random start offsets, sweep after
-// sweep over the same picture, until the host reports a stop request.
+// Run: clears the stop flag and sweeps the signal across the screen from
+// random start offsets, sweep after sweep over the same picture, until the
+// flag is set again or the window closes.
 // Each sample's period ends one period after the previous one's, and every
 // picture and beat waits for its sample's time. Once the sweep is more than a
 // period behind that schedule (a long nested handler, a stalled machine), the
 // schedule goes on from now: the samples it missed are not drawn in a rush to
 // catch up.
+// At the nesting limit the innermost sweep goes on instead of a new one: the
+// flag it reads is clear again. Once the window has closed, a click that was
+// already on its way starts nothing.
 // A sweep reads samples start + 2 .. start + 597 with start below 7000, so the
 // signal must hold 7597 samples; samples from -39 to 158 keep every dot and its
 // halo on the screen (the synthesised signal stays within -4 .. 100).
-void SweepUntilStopped(SweepHost& host, const std::int32_t* signal, const RandomFn& random);
+void RunClicked(SweepHost& host, RunState& state, const std::int32_t* signal, const RandomFn& random);
 
-// Fades the trace out in 64 passes, showing the grid alone at the end.
-void FadeOutTrace(SweepHost& host);
+// Stop: sets the stop flag, so that every sweep ends, and fades the trace out
+// in 64 passes of a sample period each, showing the grid alone at the end.
+// At the nesting limit the innermost fade-out, already running, clears the
+// screen. A fade-out ends early once the window has closed.
+void StopClicked(SweepHost& host, RunState& state);
 
 }  // namespace ecg

@@ -40,14 +40,14 @@ std::vector<int> Columns(int first, int last, int step)
     return columns;
 }
 
-// The window as the sweep sees it, over a real 600 by 200 picture, with the
-// Run and Stop handlers written as the window writes them. Clicks are scripted
+// The window as the sweep sees it, over a real 600 by 200 picture, clicked
+// through the same Run and Stop handlers as the window. Clicks are scripted
 // by the number of the ProcessMessages call that delivers them. Its clock is
 // a fake one that starts at 0 and moves only when a wait ends or the test
 // moves it.
 class FakeWindow : public ecg::SweepHost {
 public:
-    enum class Call { Wait, Show, Process, Play, StopClicked, RunReturned };
+    enum class Call { Wait, Show, Process, Play, FocusToStop, StopClicked, FocusToRun, RunReturned };
     struct Event {
         Call call;
         long long timeUs;  // on the fake clock
@@ -62,16 +62,14 @@ public:
 
     void ClickRun()
     {
-        stop = false;
-        ecg::SweepUntilStopped(*this, signal.data(), random_);
+        ecg::RunClicked(*this, state, signal.data(), random_);
         Record(Call::RunReturned);
     }
 
     void ClickStop()
     {
-        stop = true;
         Record(Call::StopClicked);
-        ecg::FadeOutTrace(*this);
+        ecg::StopClicked(*this, state);
     }
 
     std::uint8_t& Pixel(int x, int y) { return pixels_[y * kWidth + x]; }
@@ -123,7 +121,7 @@ public:
 
     // The window's state, as its handlers and the test set it.
     std::vector<std::int32_t> signal;
-    bool stop = false;
+    ecg::RunState state;
     bool sound = false;
     std::map<int, std::function<void()>> clicksAtProcess;
     std::function<void()> onShow;
@@ -149,6 +147,11 @@ public:
     void ProcessMessages() override
     {
         Record(Call::Process);
+        // A sweep that no click can end any more is stopped, so that the test can fail.
+        if (processCalls > 100000 && !state.stop) {
+            ADD_FAILURE() << "the sweep ran on";
+            state.stop = true;
+        }
         if (onProcess)
             onProcess();
         const auto click = clicksAtProcess.find(++processCalls);
@@ -168,8 +171,10 @@ public:
                        [](std::uint8_t now, std::uint8_t seen) { return std::max(now, seen); });
     }
     void PlayBeat() override { Record(Call::Play); }
-    bool StopRequested() const override { return stop; }
     bool SoundOn() const override { return sound; }
+    void SweepStarting() override { Record(Call::FocusToStop); }
+    void SweepStopping() override {}
+    void StopDone() override { Record(Call::FocusToRun); }
 
 private:
     static long long Microseconds(Clock::time_point t)
@@ -222,7 +227,7 @@ std::vector<long long> Differences(const std::vector<long long>& values)
 TEST(Sweep, PacesGridPictureFadeAndMessages)
 {
     FakeWindow window(FlatSignal(0), {0});
-    window.clicksAtProcess[kProcessCallsPerSweep] = [&] { window.stop = true; };
+    window.clicksAtProcess[kProcessCallsPerSweep] = [&] { window.state.stop = true; };
 
     // A pixel the trace and the grid never touch tells whether a fade came.
     const int x = 1;
@@ -272,8 +277,9 @@ TEST(Sweep, FallenBehindGoesOnFromNowWithoutRushing)
 {
     FakeWindow window(SawtoothSignal(), {0});
     window.clicksAtProcess[3] = [&] { window.now += 40ms; };  // a long handler after i = 12
-    window.lateWakeUps = {{6, 22ms}, {8, 30ms}};               // at i = 24 and i = 32
-    window.clicksAtProcess[10] = [&] { window.stop = true; };
+    // At i = 24 a period behind at the next picture, at i = 32 two.
+    window.lateWakeUps = {{6, 25ms}, {8, 30ms}};
+    window.clicksAtProcess[10] = [&] { window.state.stop = true; };
 
     window.ClickRun();
 
@@ -288,7 +294,7 @@ TEST(Sweep, FallenBehindGoesOnFromNowWithoutRushing)
 TEST(Sweep, NextSweepStartsAtOnceOverThePicture)
 {
     FakeWindow window(FlatSignal(50), {100, 5000});
-    window.clicksAtProcess[kProcessCallsPerSweep + 2] = [&] { window.stop = true; };
+    window.clicksAtProcess[kProcessCallsPerSweep + 2] = [&] { window.state.stop = true; };
     int lastDotAtFirstShowOfSecondSweep = -1;
     window.onShow = [&] {
         if (window.processCalls == kProcessCallsPerSweep)
@@ -319,7 +325,7 @@ TEST(Sweep, StartOffsetIsTheDrawModulo7000AndOnlyItsWindowIsRead)
         std::vector<std::int32_t> samples = FlatSignal(100);
         std::fill(samples.begin() + c.start + 2, samples.begin() + c.start + 598, 0);
         FakeWindow window(samples, {c.draw});
-        window.clicksAtProcess[kProcessCallsPerSweep] = [&] { window.stop = true; };
+        window.clicksAtProcess[kProcessCallsPerSweep] = [&] { window.state.stop = true; };
 
         window.ClickRun();
 
@@ -335,7 +341,7 @@ TEST(Sweep, DotsEveryValueOfAPairInItsColumn)
     const std::int32_t pairs[] = {3, 7, 3, 5, 5};
     std::copy(std::begin(pairs), std::end(pairs), samples.begin() + 1000 + 2);
     FakeWindow window(samples, {1000});
-    window.clicksAtProcess[2] = [&] { window.stop = true; };
+    window.clicksAtProcess[2] = [&] { window.state.stop = true; };
 
     window.ClickRun();
 
@@ -371,7 +377,7 @@ TEST(Sweep, BeatCueOnFallingPeaksWhileTheSoundIsOn)
     for (const Case& c : cases) {
         FakeWindow window(samples, {0});
         window.sound = c.soundAtStart;
-        window.clicksAtProcess[5] = [&] { window.stop = true; };
+        window.clicksAtProcess[5] = [&] { window.state.stop = true; };
         if (c.toggleAtProcess != 0)
             window.clicksAtProcess[c.toggleAtProcess] = [&] { window.sound = !window.sound; };
 
@@ -382,7 +388,8 @@ TEST(Sweep, BeatCueOnFallingPeaksWhileTheSoundIsOn)
     }
 }
 
-TEST(Sweep, StopWhileIdleFadesEverythingButTheGridIn64Passes)
+// Each pass of the fade-out lasts a sample period, on the sweep's schedule.
+TEST(Sweep, StopWhileIdleFadesEverythingButTheGridIn64PacedPasses)
 {
     FakeWindow window(FlatSignal(0), {});
     for (int y = 0; y < kHeight; ++y) {
@@ -391,21 +398,31 @@ TEST(Sweep, StopWhileIdleFadesEverythingButTheGridIn64Passes)
     }
     window.Pixel(1, 190) = 191;
     std::vector<int> fadingDot;
+    std::vector<long long> showTimesUs;
     int gridMissingAtShow = 0;
     window.onShow = [&] {
         fadingDot.push_back(window.Pixel(1, 190));
+        showTimesUs.push_back(window.log.back().timeUs);
         for (int y : kGridRows)
             gridMissingAtShow += window.Pixel(5, y) != 2;
         for (int x : kGridColumns)
             gridMissingAtShow += window.Pixel(x, 5) != 2;
     };
+    // Handling the window's events takes 2 ms each time: the passes keep their 5 ms.
+    window.onProcess = [&] { window.now += 2ms; };
 
     window.ClickStop();
 
-    EXPECT_EQ(window.CountOf(FakeWindow::Call::Show), 64);
     EXPECT_EQ(window.CountOf(FakeWindow::Call::Process), 64);
-    EXPECT_EQ(window.CountOf(FakeWindow::Call::Wait), 0);
     EXPECT_EQ(window.startsDrawn, 0);
+    std::vector<long long> passStartsUs;
+    std::vector<long long> passEndsUs;
+    for (int pass = 0; pass < 64; ++pass) {
+        passStartsUs.push_back(pass * 5000LL);
+        passEndsUs.push_back((pass + 1) * 5000LL);
+    }
+    EXPECT_EQ(showTimesUs, passStartsUs);
+    EXPECT_EQ(window.deadlinesUs, passEndsUs);
     // One fade before each picture: 191 steps down to 128, then to 0.
     std::vector<int> expectedDot;
     for (int pass = 1; pass <= 63; ++pass)
@@ -414,6 +431,7 @@ TEST(Sweep, StopWhileIdleFadesEverythingButTheGridIn64Passes)
     EXPECT_EQ(fadingDot, expectedDot);
     EXPECT_EQ(gridMissingAtShow, 0);  // the grid goes on after the fade
     EXPECT_EQ(window.PixelsOffGrid(), 0);
+    EXPECT_EQ(window.log.back().call, FakeWindow::Call::FocusToRun);
 }
 
 TEST(Sweep, SweepsThenStopLeaveExactlyTheGrid)
@@ -426,7 +444,7 @@ TEST(Sweep, SweepsThenStopLeaveExactlyTheGrid)
     EXPECT_EQ(window.startsDrawn, 2);
     EXPECT_GT(window.DotCount(), 10000);  // the sawtooth drew long segments
     EXPECT_EQ(window.PixelsOffGrid(), 0);
-    EXPECT_TRUE(window.stop);
+    EXPECT_TRUE(window.state.stop);
 }
 
 // The calls logged after the last Stop click, in order.
@@ -444,10 +462,8 @@ std::vector<FakeWindow::Call> CallsAfterLastStop(const FakeWindow& window)
 std::vector<FakeWindow::Call> FadeOutPasses(int passes)
 {
     std::vector<FakeWindow::Call> calls;
-    for (int pass = 0; pass < passes; ++pass) {
-        calls.push_back(FakeWindow::Call::Show);
-        calls.push_back(FakeWindow::Call::Process);
-    }
+    for (int pass = 0; pass < passes; ++pass)
+        calls.insert(calls.end(), {FakeWindow::Call::Show, FakeWindow::Call::Process, FakeWindow::Call::Wait});
     return calls;
 }
 
@@ -460,12 +476,12 @@ TEST(Sweep, RunDuringASweepNestsAndOneStopEndsBoth)
     window.ClickRun();
 
     EXPECT_EQ(window.startsDrawn, 2);
-    EXPECT_EQ(window.CountOf(FakeWindow::Call::Wait), 3 + 7);
+    EXPECT_EQ(window.CountOf(FakeWindow::Call::Wait), 3 + 7 + 64);
     // The Stop's fade-out, then the inner sweep returns, then the outer one,
     // without another sample between them.
     std::vector<FakeWindow::Call> expected = FadeOutPasses(64);
-    expected.push_back(FakeWindow::Call::RunReturned);
-    expected.push_back(FakeWindow::Call::RunReturned);
+    expected.insert(expected.end(),
+                    {FakeWindow::Call::FocusToRun, FakeWindow::Call::RunReturned, FakeWindow::Call::RunReturned});
     EXPECT_EQ(CallsAfterLastStop(window), expected);
     EXPECT_EQ(window.PixelsOffGrid(), 0);
 }
@@ -479,14 +495,69 @@ TEST(Sweep, RunDuringAFadeOutSweepsUntilStopThenTheFadeOutFinishes)
     window.ClickStop();
 
     EXPECT_EQ(window.startsDrawn, 1);
-    EXPECT_EQ(window.CountOf(FakeWindow::Call::Wait), 7);
-    // The second Stop's 64 passes, the sweep's return, the first Stop's last 59.
+    EXPECT_EQ(window.CountOf(FakeWindow::Call::Wait), 4 + 7 + 64 + 60);
+    // The second Stop's 64 passes, the sweep's return, the first Stop's last 59
+    // (the fifth pass ends with its wait).
     std::vector<FakeWindow::Call> expected = FadeOutPasses(64);
-    expected.push_back(FakeWindow::Call::RunReturned);
+    expected.insert(expected.end(), {FakeWindow::Call::FocusToRun, FakeWindow::Call::RunReturned,
+                                     FakeWindow::Call::Wait});
     const std::vector<FakeWindow::Call> rest = FadeOutPasses(59);
     expected.insert(expected.end(), rest.begin(), rest.end());
+    expected.push_back(FakeWindow::Call::FocusToRun);
     EXPECT_EQ(CallsAfterLastStop(window), expected);
     EXPECT_EQ(window.PixelsOffGrid(), 0);
+    // The interrupted fade-out goes on from when the sweep returned, at its pace.
+    const long long resumedUs = window.deadlinesUs[4 + 7 + 64];
+    EXPECT_EQ(window.deadlinesUs.back() - resumedUs, 59 * 5000LL);
+}
+
+// Run clicks that keep coming nest sweeps up to the limit and no further; so
+// do Stop clicks with fade-outs. Each storm still ends with the grid alone.
+TEST(Sweep, ClickStormsNestNoDeeperThanTheLimit)
+{
+    FakeWindow window(SawtoothSignal(), std::vector<std::uint32_t>(ecg::kMostNestedHandlers, 0));
+    int clicksLeft = 200;
+    int mostSweeps = 0;
+    int mostFadeOuts = 0;
+    window.onProcess = [&] {
+        mostSweeps = std::max(mostSweeps, window.state.sweepsRunning);
+        mostFadeOuts = std::max(mostFadeOuts, window.state.fadeOutsRunning);
+        if (clicksLeft > 0 && clicksLeft-- > 100)
+            window.ClickRun();
+        else if (clicksLeft > 0)
+            window.ClickStop();
+    };
+
+    window.ClickRun();
+
+    EXPECT_EQ(clicksLeft, 0);
+    EXPECT_EQ(mostSweeps, ecg::kMostNestedHandlers);
+    EXPECT_EQ(mostFadeOuts, ecg::kMostNestedHandlers);
+    EXPECT_EQ(window.startsDrawn, ecg::kMostNestedHandlers);
+    EXPECT_EQ(window.state.sweepsRunning, 0);
+    EXPECT_EQ(window.state.fadeOutsRunning, 0);
+    EXPECT_EQ(window.PixelsOffGrid(), 0);
+}
+
+// A close ends the sweep, or the fade-out after the pass that handled it and
+// the sweep it ran in; clicks that come after the close start nothing.
+TEST(Sweep, ClosingEndsEverySweepAndFadeOutAndLaterClicksStartNothing)
+{
+    for (const int stopAt : {0, 3}) {
+        FakeWindow window(SawtoothSignal(), {100});
+        if (stopAt != 0)
+            window.clicksAtProcess[stopAt] = [&] { window.ClickStop(); };
+        window.clicksAtProcess[5] = [&] { window.state.closed = true; };
+
+        window.ClickRun();
+        window.ClickRun();
+        window.ClickStop();
+
+        EXPECT_EQ(window.CountOf(FakeWindow::Call::Process), 5) << "Stop at " << stopAt;
+        EXPECT_EQ(window.CountOf(FakeWindow::Call::Show), 5) << "Stop at " << stopAt;
+        EXPECT_EQ(window.CountOf(FakeWindow::Call::FocusToStop), 1) << "Stop at " << stopAt;
+        EXPECT_EQ(window.startsDrawn, 1);
+    }
 }
 
 }  // namespace
