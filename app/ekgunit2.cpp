@@ -7,11 +7,13 @@
 #include "display/ximage3.h"
 #include "ecg/signal.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QIcon>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QWindow>
 
 #include <algorithm>
@@ -30,6 +32,14 @@ ecg::RandomFn Random = ecg::DefaultRandom();
 const QString kCaption = QStringLiteral("EKG Demo using QUOR");
 const QString kSoundOnCaption = QStringLiteral("Sound &ON");
 const QString kSoundOffCaption = QStringLiteral("Sound &OFF");
+
+// What a screen reader says of the screen and of the sound's state; the sound
+// button's caption names the next action, not the state.
+const QString kScreenName = QStringLiteral("ECG monitor");
+const QString kSweepingDescription = QStringLiteral("Sweeping: the ECG trace runs across the grid, on a scale from -0.5 to +2.0");
+const QString kStoppedDescription = QStringLiteral("Stopped, on a scale from -0.5 to +2.0");
+const QString kSoundOnDescription = QStringLiteral("Sound is on");
+const QString kSoundOffDescription = QStringLiteral("Sound is off");
 
 // The window's stored size is its outer size, frame and title bar included.
 constexpr QPoint kOuterPosition(192, 124);
@@ -88,6 +98,17 @@ void DrawLineTo(QPainter& painter, QPoint from, QPoint to)
     painter.drawLine(from, to - step);
 }
 
+// Screen readers announce the window as a window (a bare widget would be a
+// mere filler) and the screen as a chart of the signal.
+QAccessibleInterface* AccessibleFor(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("TForm1"))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    if (className == QLatin1String("TXImage3"))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Chart);
+    return nullptr;
+}
+
 QPushButton* MakeButton(QWidget* parent, const QString& caption, int left)
 {
     auto* button = new QPushButton(caption, parent);
@@ -103,6 +124,7 @@ QPushButton* MakeButton(QWidget* parent, const QString& caption, int left)
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent)
 {
+    [[maybe_unused]] static const bool accessible = (QAccessible::installFactory(AccessibleFor), true);
     setWindowTitle(kCaption);
     setWindowIcon(TApplication::ProgramIcon());
     move(kOuterPosition);
@@ -120,10 +142,15 @@ TForm1::TForm1(QWidget* parent)
     setFont(sansSerif);
 
     xmg = new TXImage3(this);
+    // Where the stored layout has the screen; FormCreate's set-up moves it
+    // to its place and gives it its size.
     xmg->setGeometry(128, 56, 105, 105);
+    xmg->setAccessibleName(kScreenName);
+    xmg->setAccessibleDescription(kStoppedDescription);
     Button1 = MakeButton(this, QStringLiteral("&Run"), 160);
     Button2 = MakeButton(this, QStringLiteral("&Stop"), 344);
     Button3 = MakeButton(this, kSoundOnCaption, 512);
+    Button3->setAccessibleDescription(kSoundOffDescription);
     MediaPlayer1 = new TMediaPlayer(this);
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, Button3);
@@ -131,6 +158,8 @@ TForm1::TForm1(QWidget* parent)
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    // The desktop's usual quit key closes the window as its close button does.
+    new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this, this, &QWidget::close);
 
     // A new window takes clicks; one that has closed takes none.
     RunState.closed = false;
@@ -148,11 +177,12 @@ void TForm1::FormCreate()
     MediaPlayer1->Open();
 }
 
-// The caption names what the next click does.
+// The caption names what the next click does; the description, the state.
 void TForm1::Button3Click()
 {
     SoundFlag = !SoundFlag;
     Button3->setText(SoundFlag ? kSoundOffCaption : kSoundOnCaption);
+    Button3->setAccessibleDescription(SoundFlag ? kSoundOnDescription : kSoundOffDescription);
 }
 
 // Closing also ends every sweep and fade-out, and a click that was already
@@ -272,10 +302,12 @@ void TForm1::SweepStarting()
     Button2->setFocus();
     scaleShown_ = true;
     update();
+    xmg->setAccessibleDescription(kSweepingDescription);
 }
 
 void TForm1::SweepStopping()
 {
+    xmg->setAccessibleDescription(kStoppedDescription);
 }
 
 void TForm1::StopDone()

@@ -6,13 +6,31 @@
 #include "app/tmediaplayer.h"
 #include "display/ximage3.h"
 
+#include <QAccessible>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
 #include <QtTest>
 
 #include <stdexcept>
+#include <vector>
 
 namespace {
+
+// The accessibility events the window sends, as a screen reader's bridge gets them.
+std::vector<std::pair<QObject*, QAccessible::Event>> AccessibilityEvents;
+
+void RecordAccessibilityEvent(QAccessibleEvent* event)
+{
+    AccessibilityEvents.emplace_back(event->object(), event->type());
+}
+
+QString AccessibleText(QObject* object, QAccessible::Text text)
+{
+    return QAccessible::queryAccessibleInterface(object)->text(text);
+}
 
 // An object whose event handler fails, to reach the application's guard.
 class FailingHandler : public QObject
@@ -52,6 +70,8 @@ private slots:
     void font();
     void screenAfterStartUp();
     void scaleLabelsEndClearOfTheTicks();
+    void screenReaderNamesAndStates();
+    void ctrlQClosesTheWindow();
     void exceptionInAHandlerIsShownAndTheProgramGoesOn();
 
 private:
@@ -241,6 +261,55 @@ void WindowTest::scaleLabelsEndClearOfTheTicks()
                 }
         QVERIFY2(firstRow >= 0 && lastRow - firstRow + 1 >= 6, qPrintable(QStringLiteral("label at y %1").arg(top)));
     }
+}
+
+// What a screen reader finds: a window, a named screen that says whether it
+// sweeps, and a sound button that says the sound's state beside its caption,
+// which names the next action. Each change comes with the event a reader announces.
+void WindowTest::screenReaderNamesAndStates()
+{
+    // Qt sends these events only while a reader's bridge is active, and
+    // offscreen has none: the test activates the platform's own, through
+    // Qt's private API, as Qt's own accessibility tests do.
+    QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
+    QAccessible::installUpdateHandler(RecordAccessibilityEvent);
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(form_);
+    QCOMPARE(window->role(), QAccessible::Window);
+    QCOMPARE(window->text(QAccessible::Name), QStringLiteral("EKG Demo using QUOR"));
+    QAccessibleInterface* screen = QAccessible::queryAccessibleInterface(form_->xmg);
+    QCOMPARE(screen->role(), QAccessible::Chart);
+    QCOMPARE(screen->text(QAccessible::Name), QStringLiteral("ECG monitor"));
+
+    QString whileSweeping;
+    QTimer::singleShot(200, form_, [&] {
+        whileSweeping = AccessibleText(form_->xmg, QAccessible::Description);
+        form_->Button2Click();
+    });
+    form_->Button1Click();
+    const QString stopped = AccessibleText(form_->xmg, QAccessible::Description);
+    QVERIFY2(whileSweeping.startsWith(QStringLiteral("Sweeping")), qPrintable(whileSweeping));
+    QVERIFY2(stopped.startsWith(QStringLiteral("Stopped")), qPrintable(stopped));
+    QVERIFY(stopped.contains(QStringLiteral("-0.5")) && stopped.contains(QStringLiteral("+2.0")));
+
+    QCOMPARE(AccessibleText(form_->Button3, QAccessible::Description), QStringLiteral("Sound is off"));
+    form_->Button3->click();
+    QCOMPARE(AccessibleText(form_->Button3, QAccessible::Description), QStringLiteral("Sound is on"));
+    QCOMPARE(AccessibleText(form_->Button3, QAccessible::Name), QStringLiteral("Sound OFF"));
+    form_->Button3->click();
+
+    QAccessible::installUpdateHandler(nullptr);
+    const auto descriptionChanges = [](QObject* object) {
+        return std::count(AccessibilityEvents.begin(), AccessibilityEvents.end(),
+                          std::pair{object, QAccessible::DescriptionChanged});
+    };
+    QCOMPARE(descriptionChanges(form_->xmg), 2);
+    QCOMPARE(descriptionChanges(form_->Button3), 2);
+}
+
+void WindowTest::ctrlQClosesTheWindow()
+{
+    QTest::keyClick(form_, Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!form_->isVisible());
 }
 
 void WindowTest::exceptionInAHandlerIsShownAndTheProgramGoesOn()
