@@ -1,8 +1,8 @@
 #include "app/ekgunit2.h"
+#include "app/platformstart.h"
 #include "app/tapplication.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
 #include <QStringList>
 
 #include <cstdio>
@@ -14,6 +14,30 @@ namespace {
 // Exit status for a command line the program does not understand.
 constexpr int kBadCommandLine = 2;
 
+// The options Qt 6.4 takes out of the command line itself, those with a value
+// and those without; the last seven only on X. Known to our parser too, so
+// that it judges the command line before the application object opens a
+// display. Kept out of --help, which points to the manual page instead.
+constexpr const char* kQtValueOptions[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon",
+    "qwindowtitle", "session", "style", "stylesheet", "qmljsdebugger",
+    "display", "geometry", "title", "icon", "name", "visual",
+};
+constexpr const char* kQtFlagOptions[] = {"reverse", "widgetcount", "testability", "nograb", "dograb"};
+
+void AddQtOptions(QCommandLineParser& parser)
+{
+    const auto add = [&parser](const char* name, const QString& valueName) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), valueName);
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    };
+    for (const char* name : kQtValueOptions)
+        add(name, QStringLiteral("value"));
+    for (const char* name : kQtFlagOptions)
+        add(name, QString());
+}
+
 QStringList Arguments(int argc, char* argv[])
 {
     QStringList arguments;
@@ -22,18 +46,12 @@ QStringList Arguments(int argc, char* argv[])
     return arguments;
 }
 
-// Whether Qt has somewhere to open the window: a display in the environment, a
-// platform chosen there or by -platform, or an X display named by -display.
-bool DisplayGiven(const QStringList& arguments)
+// The option's value, else the environment variable's; Qt gives the option
+// precedence too.
+QString OptionOrVariable(const QCommandLineParser& parser, const char* option, const char* variable)
 {
-    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        if (!qEnvironmentVariableIsEmpty(variable))
-            return true;
-    for (const QString& argument : arguments)
-        for (const char* option : {"-platform", "--platform", "-display", "--display"})
-            if (argument == QLatin1String(option))
-                return true;
-    return false;
+    const QString value = parser.value(QString::fromLatin1(option));
+    return value.isEmpty() ? qEnvironmentVariable(variable) : value;
 }
 
 void PrintLine(std::FILE* stream, const QString& text)
@@ -58,12 +76,12 @@ int main(int argc, char* argv[])
                                      QStringLiteral("Shows the program's version and exits."));
     parser.addOption(help);
     parser.addOption(version);
+    AddQtOptions(parser);
 
     // --help and --version answer before there is an application object, so
-    // they need no display. Qt's options are still in the list, hence no
-    // error check yet.
-    const QStringList arguments = Arguments(argc, argv);
-    parser.parse(arguments);
+    // they need no display. A Qt option left without its value is no error:
+    // Qt ignores it as well.
+    parser.parse(Arguments(argc, argv));
     if (parser.isSet(help)) {
         // Without an application object the parser does not know our name.
         std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), name)), stdout);
@@ -73,25 +91,30 @@ int main(int argc, char* argv[])
         PrintLine(stdout, name + QStringLiteral(" " EKGDEMO_VERSION));
         return EXIT_SUCCESS;
     }
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty() || !parser.positionalArguments().isEmpty()) {
+        const QString problem = unknown.isEmpty()
+            ? QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst())
+            : QStringLiteral("Unknown option '%1'.").arg(unknown.constFirst());
+        PrintLine(stderr, QStringLiteral("%1: %2 Try '%1 --help'.").arg(name, problem));
+        return kBadCommandLine;
+    }
+
+    const QString platforms = OptionOrVariable(parser, "platform", "QT_QPA_PLATFORM");
+    const QString xDisplay = OptionOrVariable(parser, "display", "DISPLAY");
+    const QString waylandDisplay = qEnvironmentVariable("WAYLAND_DISPLAY");
     // Qt would abort with a hint about reinstalling; one plain line says more.
-    if (!DisplayGiven(arguments)) {
+    if (platforms.isEmpty() && xDisplay.isEmpty() && waylandDisplay.isEmpty()) {
         PrintLine(stderr, name + QStringLiteral(": no display found (set DISPLAY or WAYLAND_DISPLAY,"
                                                 " or choose a Qt platform with -platform)"));
         return EXIT_FAILURE;
     }
 
-    // Outside the guard: without the application object there is nothing to
-    // show an error with.
+    // The application object is built outside the exception guard below:
+    // without it there is nothing to show an error with.
+    PlatformStart platformStart(name + QStringLiteral(": ") + DisplayFailure(platforms, xDisplay, waylandDisplay));
     TApplication Application(argc, argv);
-    // The application object has taken Qt's options out; the rest must be ours.
-    const bool understood = parser.parse(QCoreApplication::arguments());
-    if (!understood || !parser.positionalArguments().isEmpty()) {
-        const QString problem = understood
-            ? QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst())
-            : parser.errorText();
-        PrintLine(stderr, QStringLiteral("%1: %2 Try '%1 --help'.").arg(name, problem));
-        return kBadCommandLine;
-    }
+    platformStart.Opened();
 
     try {
         Application.setApplicationDisplayName(QStringLiteral("EKG Demo using QUOR"));

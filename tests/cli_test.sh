@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program's command line: --help and --version answer without a display,
-# a bad option gets one line and status 2, Qt's own options still work, and
-# with no display at all one line says so, with status 1.
+# a bad option gets one line and status 2 (with or without a display), Qt's own
+# options still work, and with no display at all, or one that cannot be opened,
+# one line says so, with status 1 (not Qt's abort, 134).
 #
 #   cli_test.sh <program> <version>
 set -uo pipefail
@@ -21,15 +22,21 @@ fail() {
     failures=$((failures + 1))
 }
 
-# Runs the program with no display in its environment and the given
-# arguments; a window that opened would keep it running until the timeout.
+# Runs the program with no display in its environment but any NAME=value
+# that leads the arguments; a window that opened would keep it running until
+# the timeout.
 run() {
-    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+    local settings=()
+    while [[ $# -gt 0 && $1 =~ ^[A-Z_]+= ]]; do
+        settings+=("$1")
+        shift
+    done
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "${settings[@]}" \
         timeout 20 "$program" "$@" >"$scratch/out" 2>"$scratch/err"
     status=$?
     out=$(cat "$scratch/out")
     err=$(cat "$scratch/err")
-    echo "ekgdemo $*: status $status, stdout $(wc -l <"$scratch/out") lines, stderr: $err"
+    echo "${settings[*]:+${settings[*]} }ekgdemo $*: status $status, stdout $(wc -l <"$scratch/out") lines, stderr: $err"
 }
 
 # Expects the status, and stdout or stderr (not both) with something in it.
@@ -56,6 +63,31 @@ expect "--version" 0 stdout
 run
 expect "no display" 1 stderr
 grep -qi 'no display' <<<"$err" || fail "the no-display line does not say so"
+run -platform
+expect "-platform without its value" 1 stderr
+
+# Options are judged before the display.
+run --no-such-option
+expect "an unknown option without a display" 2 stderr
+
+# A display that is named but not there: one line naming it.
+expect_named() {
+    grep -qF -- "$1" <<<"$err" || fail "the line does not name $1"
+}
+run DISPLAY=:49
+expect "a missing X display" 1 stderr
+expect_named '":49"'
+run -display :49
+expect "a missing X display by -display" 1 stderr
+expect_named '":49"'
+run QT_QPA_PLATFORM=xcb
+expect "X without DISPLAY" 1 stderr
+expect_named DISPLAY
+for platform in wayland ""; do
+    run WAYLAND_DISPLAY=dead-socket QT_QPA_PLATFORM=$platform
+    expect "a dead Wayland socket, platform '$platform'" 1 stderr
+    expect_named '"dead-socket"'
+done
 
 # Qt takes -platform (which gives it a display) and -style; what is left is ours.
 run -platform offscreen -style Fusion --no-such-option
@@ -63,8 +95,10 @@ expect "an unknown option" 2 stderr
 grep -q "'no-such-option'" <<<"$err" || fail "the line does not name the unknown option"
 grep -Eq "platform|style|Fusion|offscreen" <<<"$err" && fail "Qt's own options were taken as unknown"
 
-run -platform offscreen stray
+# Qt's options that take a value keep it: only the stray word is ours.
+run -platform offscreen -display :1 -style=Fusion -qwindowtitle x stray
 expect "a stray argument" 2 stderr
+grep -q "'stray'" <<<"$err" || fail "the line does not name the stray argument"
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
