@@ -1,5 +1,5 @@
-# `cpack` in the build folder makes the Debian package from the install rules;
-# the package's files land under the prefix the build was configured for.
+# `cpack` in a build folder configured for /usr makes the Debian package from
+# the install rules.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ekgdemo)
@@ -7,9 +7,12 @@ set(CPACK_PACKAGE_CONTACT "${EKGDEMO_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Shows a simulated electrocardiogram sweeping across an oscilloscope-style\nscreen, with a fading phosphor trail, a grid and an optional ding at every\nheartbeat.")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
-# The desktop entry names the data folder under the configured prefix, so the
-# package must install there too, not under CPack's own default of /usr.
+# The program and the desktop entry name the data folder under the configured
+# prefix, so the package installs there too; debprefix.cmake refuses a .deb
+# unless that is /usr.
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_EKGDEMO_BUILD_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/debprefix.cmake)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 # The package carries no debugging symbols.

@@ -1,22 +1,23 @@
 #!/usr/bin/env bash
-# Installs the built program into a staging folder and checks that a desktop can
-# start it from its menu entry: the program, its sound and icons, and an entry
-# whose working folder holds the sound; that software centres can list it
-# (metainfo) and that its manual page and documents are there. Then builds the
-# Debian package and checks the same of the package's files, the package's
-# relations, and what lintian says of a package laid out for /usr.
+# Builds the program as the README's install commands do, on its own and
+# without the test packages: the configure step must say in one line that the
+# tests are left out, and cpack must refuse a build for /usr/local. Then, for
+# /usr, installs it into a staging folder and checks that a desktop can start
+# it from its menu entry: the program, its sound and icons, and an entry whose
+# working folder holds the sound; that software centres can list it (metainfo)
+# and that its manual page and documents are there. Then builds the Debian
+# package and checks the same of the package's files, that none of them still
+# names /usr/local, the package's relations, and what lintian says.
 #
-#   install_test.sh <cmake> <cpack> <build folder> <bin folder> <data folder> <version>
-#
-# The two folders are the absolute ones the build was configured to install to.
+#   install_test.sh <cmake> <cpack> <source folder> <version>
 set -euo pipefail
 
 cmake=$1
 cpack=$2
-build=$3
-bindir=$4
-datadir=$5
-version=$6
+source=$3
+version=$4
+bindir=/usr/bin
+datadir=/usr/share
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -105,14 +106,43 @@ check_tree() {
     expect "Keywords= is there" test -n "$(entry_value "$entry" Keywords)"
 }
 
-echo "== staged install"
-DESTDIR=$scratch/stage "$cmake" --install "$build" >"$scratch/install.log" ||
-    { cat "$scratch/install.log"; exit 1; }
+# True when no file under $1, compressed ones read unpacked, names /usr/local.
+nowhere_usr_local() {
+    local file
+    while IFS= read -r -d '' file; do
+        if zcat -f "$file" | grep -qa /usr/local; then
+            echo "$file names /usr/local"
+            return 1
+        fi
+    done < <(find "$1" -type f -print0)
+}
+
+# Runs a step whose output is kept in $scratch/$1.log, shown only if it fails.
+step() {
+    local log=$scratch/$1.log
+    shift
+    "$@" >"$log" 2>&1 || { cat "$log"; exit 1; }
+}
+
+echo "== configured without the test packages, for /usr/local"
+tree=$scratch/build
+step configure "$cmake" -S "$source" -B "$tree" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+    -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON
+expect "one line says the tests are left out" \
+    test "$(grep -c 'Tests and benchmarks left out' "$scratch/configure.log")" -eq 1
+refused=0
+(cd "$tree" && "$cpack") >"$scratch/refused.log" 2>&1 || refused=1
+expect "cpack refuses to make a .deb of it" test "$refused" -eq 1 -a -z "$(find "$tree" -name '*.deb')"
+expect "and says it needs a build for /usr" grep -q -- "-DCMAKE_INSTALL_PREFIX=/usr;" "$scratch/refused.log"
+
+echo "== configured again for /usr, built and installed into a staging folder"
+step reconfigure "$cmake" -S "$source" -B "$tree" -DCMAKE_INSTALL_PREFIX=/usr
+step build "$cmake" --build "$tree" -j"$(nproc)"
+step install env DESTDIR="$scratch/stage" "$cmake" --install "$tree"
 check_tree "$scratch/stage"
 
 echo "== Debian package"
-"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >"$scratch/cpack.log" ||
-    { cat "$scratch/cpack.log"; exit 1; }
+step cpack "$cpack" -G DEB --config "$tree/CPackConfig.cmake" -B "$scratch/deb"
 deb=$(echo "$scratch"/deb/*.deb)
 dpkg-deb -I "$deb"
 expect "the package is named ekgdemo" test "$(dpkg-deb -f "$deb" Package)" = ekgdemo
@@ -124,14 +154,8 @@ expect "it recommends qt6-wayland" test "$(dpkg-deb -f "$deb" Recommends)" = qt6
 expect "it names its homepage" test -n "$(dpkg-deb -f "$deb" Homepage)"
 dpkg-deb -x "$deb" "$scratch/package"
 check_tree "$scratch/package"
-
-echo "== lintian"
-# Packed again for /usr, as the README builds the package to install; the
-# paths configured into the entry and the manual page do not concern lintian.
-"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/usr-deb" \
-    -D CPACK_PACKAGING_INSTALL_PREFIX=/usr >"$scratch/cpack-usr.log" ||
-    { cat "$scratch/cpack-usr.log"; exit 1; }
-expect "lintian reports no error and no warning" lintian --fail-on error,warning "$scratch"/usr-deb/*.deb
+expect "no file in it names /usr/local" nowhere_usr_local "$scratch/package"
+expect "lintian reports no error and no warning" lintian --fail-on error,warning "$deb"
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
