@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 
 #include <stdexcept>
 
@@ -26,6 +27,11 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 
 void TApplication::ShowException(const std::exception& error)
 {
+    if (showingException_) {
+        qWarning("%s (not shown: another error is on screen)", error.what());
+        return;
+    }
+    const QScopedValueRollback showing(showingException_, true);
     QMessageBox::critical(activeWindow(), applicationDisplayName(), QString::fromLocal8Bit(error.what()));
 }
 

@@ -15,9 +15,14 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // Shows the exception's message in a message box titled with the program's name.
+    // Shows the exception's message in a message box titled with the program's
+    // name. The box runs its own event loop, where a paint or a timer may fail
+    // again: such an error goes to standard error, never into a second box.
     void ShowException(const std::exception& error);
 
     // The beta mark in every size the build rendered, from the program's resources.
     static QIcon ProgramIcon();
+
+private:
+    bool showingException_ = false;
 };
