@@ -29,7 +29,7 @@ std::int32_t Signal[ecg::kSignalSamples] = {};
 // every sweep its start offset.
 ecg::RandomFn Random = ecg::DefaultRandom();
 
-const QString kCaption = QStringLiteral("EKG Demo using QUOR");
+const QString kCaption = QStringLiteral(EKGDEMO_TITLE);
 const QString kSoundOnCaption = QStringLiteral("Sound &ON");
 const QString kSoundOffCaption = QStringLiteral("Sound &OFF");
 

@@ -117,10 +117,8 @@ int main(int argc, char* argv[])
     platformStart.Opened();
 
     try {
-        Application.setApplicationDisplayName(QStringLiteral("EKG Demo using QUOR"));
         // Lets a desktop match the window to the menu entry and its icon.
         Application.setDesktopFileName(name);
-        Application.setWindowIcon(TApplication::ProgramIcon());
         TForm1 Form1;
         Form1.show();
         return Application.exec();

@@ -9,6 +9,7 @@
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {
+    setApplicationDisplayName(QStringLiteral(EKGDEMO_TITLE));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)

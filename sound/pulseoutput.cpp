@@ -27,7 +27,7 @@ namespace sound {
 
 namespace {
 
-constexpr const char* kApplicationName = "EKG Demo using QUOR";
+constexpr const char* kApplicationName = EKGDEMO_TITLE;
 constexpr const char* kApplicationId = "ekgdemo";
 constexpr const char* kStreamName = "heartbeat";
 // A server that takes the connection, or a stream, and says nothing for this
