@@ -15,9 +15,9 @@ namespace {
 constexpr int kBadCommandLine = 2;
 
 // The options Qt 6.4 takes out of the command line itself, those with a value
-// and those without; the last seven only on X. Known to our parser too, so
-// that it judges the command line before the application object opens a
-// display. Kept out of --help, which points to the manual page instead.
+// and those without; from "display" and from "nograb" on, only on X. Known to
+// our parser too, so that it judges the command line before the application
+// object opens a display. Kept out of --help, which points to the manual page.
 constexpr const char* kQtValueOptions[] = {
     "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon",
     "qwindowtitle", "session", "style", "stylesheet", "qmljsdebugger",
