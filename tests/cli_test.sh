@@ -22,27 +22,25 @@ fail() {
     failures=$((failures + 1))
 }
 
-# Runs the program with no display in its environment but any NAME=value
-# that leads the arguments; a window that opened would keep it running until
-# the timeout.
+# Runs the program with the given arguments and no display in its environment
+# but the NAME=value words in $with; a window that opened would keep it running
+# until the timeout.
+with=
 run() {
-    local settings=()
-    while [[ $# -gt 0 && $1 =~ ^[A-Z_]+= ]]; do
-        settings+=("$1")
-        shift
-    done
-    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "${settings[@]}" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $with \
         timeout 20 "$program" "$@" >"$scratch/out" 2>"$scratch/err"
     status=$?
     out=$(cat "$scratch/out")
     err=$(cat "$scratch/err")
-    echo "${settings[*]:+${settings[*]} }ekgdemo $*: status $status, stdout $(wc -l <"$scratch/out") lines, stderr: $err"
+    echo "${with:+$with }ekgdemo $*: status $status, stdout $(wc -l <"$scratch/out") lines, stderr: $err"
 }
 
-# Expects the status, and stdout or stderr (not both) with something in it.
+# Expects the status, and stdout or stderr (not both) with something in it,
+# and in that the text given fourth, if any.
 expect() {
-    local what=$1 status_wanted=$2 stream=$3
+    local what=$1 status_wanted=$2 stream=$3 text=${4:-}
     [ "$status" -eq "$status_wanted" ] || fail "$what: status $status, not $status_wanted"
+    grep -qF -- "$text" <<<"$out$err" || fail "$what: '$text' not said"
     if [ "$stream" = stdout ]; then
         [ -n "$out" ] || fail "$what: nothing on standard output"
         [ -z "$err" ] || fail "$what: standard error not empty"
@@ -71,22 +69,15 @@ run --no-such-option
 expect "an unknown option without a display" 2 stderr
 
 # A display that is named but not there: one line naming it.
-expect_named() {
-    grep -qF -- "$1" <<<"$err" || fail "the line does not name $1"
-}
-run DISPLAY=:49
-expect "a missing X display" 1 stderr
-expect_named '":49"'
+with="DISPLAY=:49" run
+expect "a missing X display" 1 stderr '":49"'
 run -display :49
-expect "a missing X display by -display" 1 stderr
-expect_named '":49"'
-run QT_QPA_PLATFORM=xcb
-expect "X without DISPLAY" 1 stderr
-expect_named DISPLAY
+expect "a missing X display by -display" 1 stderr '":49"'
+with="QT_QPA_PLATFORM=xcb" run
+expect "X without DISPLAY" 1 stderr DISPLAY
 for platform in wayland ""; do
-    run WAYLAND_DISPLAY=dead-socket QT_QPA_PLATFORM=$platform
-    expect "a dead Wayland socket, platform '$platform'" 1 stderr
-    expect_named '"dead-socket"'
+    with="WAYLAND_DISPLAY=dead-socket QT_QPA_PLATFORM=$platform" run
+    expect "a dead Wayland socket, platform '$platform'" 1 stderr '"dead-socket"'
 done
 
 # Qt takes -platform (which gives it a display) and -style; what is left is ours.
@@ -97,8 +88,7 @@ grep -Eq "platform|style|Fusion|offscreen" <<<"$err" && fail "Qt's own options w
 
 # Qt's options that take a value keep it: only the stray word is ours.
 run -platform offscreen -display :1 -style=Fusion -qwindowtitle x stray
-expect "a stray argument" 2 stderr
-grep -q "'stray'" <<<"$err" || fail "the line does not name the stray argument"
+expect "a stray argument" 2 stderr "'stray'"
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]

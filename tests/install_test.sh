@@ -106,15 +106,10 @@ check_tree() {
     expect "Keywords= is there" test -n "$(entry_value "$entry" Keywords)"
 }
 
-# True when no file under $1, compressed ones read unpacked, names /usr/local.
+# True when no file under $1, compressed ones read unpacked, names /usr/local;
+# prints those that do.
 nowhere_usr_local() {
-    local file
-    while IFS= read -r -d '' file; do
-        if zcat -f "$file" | grep -qa /usr/local; then
-            echo "$file names /usr/local"
-            return 1
-        fi
-    done < <(find "$1" -type f -print0)
+    ! find "$1" -type f -exec sh -c 'zcat -f "$1" | grep -qa /usr/local' _ {} \; -print | grep .
 }
 
 # Runs a step whose output is kept in $scratch/$1.log, shown only if it fails.
