@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# Builds the program as the README's install commands do, on its own and
-# without the test packages: the configure step must say in one line that the
-# tests are left out, and cpack must refuse a build for /usr/local. Then, for
-# /usr, installs it into a staging folder and checks that a desktop can start
-# it from its menu entry: the program, its sound and icons, and an entry whose
-# working folder holds the sound; that software centres can list it (metainfo)
-# and that its manual page and documents are there. Then builds the Debian
-# package and checks the same of the package's files, that none of them still
-# names /usr/local, the package's relations, and what lintian says.
+# Builds the program on its own as the README's install commands do, without
+# the test packages: one configure line must say the tests are left out, and
+# cpack must refuse the build for /usr/local. Built for /usr, it installs into
+# a staging folder: a desktop must be able to start it from its menu entry (the
+# program, its sound and icons, an entry whose working folder holds the sound),
+# software centres to list it (metainfo), and its manual page and documents are
+# there. Its Debian package must hold the same, name /usr/local nowhere, have
+# the right relations and satisfy lintian.
 #
 #   install_test.sh <cmake> <cpack> <source folder> <version>
 set -euo pipefail
@@ -114,9 +113,7 @@ nowhere_usr_local() {
 
 # Runs a step whose output is kept in $scratch/$1.log, shown only if it fails.
 step() {
-    local log=$scratch/$1.log
-    shift
-    "$@" >"$log" 2>&1 || { cat "$log"; exit 1; }
+    "${@:2}" >"$scratch/$1.log" 2>&1 || { cat "$scratch/$1.log"; exit 1; }
 }
 
 echo "== configured without the test packages, for /usr/local"
@@ -125,9 +122,8 @@ step configure "$cmake" -S "$source" -B "$tree" -DCMAKE_DISABLE_FIND_PACKAGE_GTe
     -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON
 expect "one line says the tests are left out" \
     test "$(grep -c 'Tests and benchmarks left out' "$scratch/configure.log")" -eq 1
-refused=0
-(cd "$tree" && "$cpack") >"$scratch/refused.log" 2>&1 || refused=1
-expect "cpack refuses to make a .deb of it" test "$refused" -eq 1 -a -z "$(find "$tree" -name '*.deb')"
+(cd "$tree" && "$cpack") >"$scratch/refused.log" 2>&1 && refused=no || refused=yes
+expect "cpack refuses to make a .deb of it" test $refused = yes -a -z "$(find "$tree" -name '*.deb')"
 expect "and says it needs a build for /usr" grep -q -- "-DCMAKE_INSTALL_PREFIX=/usr;" "$scratch/refused.log"
 
 echo "== configured again for /usr, built and installed into a staging folder"
