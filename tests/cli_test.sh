@@ -21,9 +21,8 @@ fail() {
     failures=$((failures + 1))
 }
 
-# Runs the program with the given arguments and no display in its environment
-# but the NAME=value words in $with; a window that opened would keep it running
-# until the timeout.
+# Runs the program with no display in its environment but $with's NAME=value
+# words; a window that opened would keep it running until the timeout.
 with=
 run() {
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $with \
@@ -34,8 +33,7 @@ run() {
     echo "${with:+$with }ekgdemo $*: status $status, stdout $(wc -l <"$scratch/out") lines, stderr: $err"
 }
 
-# Expects the status, and stdout or stderr (not both) with something in it,
-# and in that the text given fourth, if any.
+# Expects the status, and stdout or stderr (not both) with something in it: $4 if given.
 expect() {
     local what=$1 status_wanted=$2 stream=$3 text=${4:-}
     [ "$status" -eq "$status_wanted" ] || fail "$what: status $status, not $status_wanted"

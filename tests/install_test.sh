@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# Builds the program on its own as the README's install commands do, without
-# the test packages: one configure line must say the tests are left out, and
-# cpack must refuse the build for /usr/local. Built for /usr, it installs into
-# a staging folder: a desktop must be able to start it from its menu entry (the
-# program, its sound and icons, an entry whose working folder holds the sound),
-# software centres to list it (metainfo), and its manual page and documents are
-# there. Its Debian package must hold the same, name /usr/local nowhere, have
-# the right relations and satisfy lintian.
+# Builds the program as the README does, without the test packages (one line
+# says so), checks that cpack refuses the build for /usr/local, then builds it
+# for /usr and installs it: a desktop must start it from its menu entry (with
+# its sound and icons, in a folder that holds the sound), software centres
+# list it (metainfo), its manual and documents are there. Its Debian package
+# must hold the same, name /usr/local nowhere, and satisfy lintian.
 #
 #   install_test.sh <cmake> <cpack> <source folder> <version>
 set -euo pipefail
@@ -105,8 +103,7 @@ check_tree() {
     expect "Keywords= is there" test -n "$(entry_value "$entry" Keywords)"
 }
 
-# True when no file under $1, compressed ones read unpacked, names /usr/local;
-# prints those that do.
+# True when no file under $1, even compressed, names /usr/local; prints those that do.
 nowhere_usr_local() {
     ! find "$1" -type f -exec sh -c 'zcat -f "$1" | grep -qa /usr/local' _ {} \; -print | grep .
 }
