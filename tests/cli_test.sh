@@ -23,9 +23,8 @@ fail() {
 
 # Runs the program with no display in its environment but $with's NAME=value
 # words; a window that opened would keep it running until the timeout.
-with=
 run() {
-    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $with \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ${with:-} \
         timeout 20 "$program" "$@" >"$scratch/out" 2>"$scratch/err"
     status=$?
     out=$(cat "$scratch/out")
