@@ -181,6 +181,8 @@ void TForm1::FormCreate()
 void TForm1::Button3Click()
 {
     SoundFlag = !SoundFlag;
+    if (!SoundFlag)
+        MediaPlayer1->Stop();
     Button3->setText(SoundFlag ? kSoundOffCaption : kSoundOnCaption);
     Button3->setAccessibleDescription(SoundFlag ? kSoundOnDescription : kSoundOffDescription);
 }

@@ -33,6 +33,12 @@ void TMediaPlayer::Play()
     emit played();
 }
 
+void TMediaPlayer::Stop()
+{
+    if (stream_)
+        stream_->Stop();
+}
+
 void TMediaPlayer::Close()
 {
     stream_.reset();

@@ -37,6 +37,9 @@ public:
     // after the last one that sounded is the same beat again and is dropped.
     // Never waits; does nothing unless Open found the clip.
     void Play();
+    // Drops a play not yet handed to the sound server, so that none asked for
+    // before sounds after; a ding the server already holds plays out.
+    void Stop();
     // Lets the sound fade out, for a moment at most, and stops its thread,
     // whatever the server does; Play does nothing until the next Open.
     void Close();

@@ -17,7 +17,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -44,6 +46,10 @@ constexpr int kRequestMs = 10;
 constexpr int kWriteAheadMs = 250;
 constexpr int kIdleCloseMs = 1000;
 constexpr int kDrainTailMs = 10;
+// A play that cannot be laid into the stream within this long, because the
+// server is frozen, suspended or slow to answer, would sound on no beat: it
+// is dropped.
+constexpr BeatGate::Clock::duration kPlayLifetime = std::chrono::milliseconds(100);
 
 std::uint32_t BytesFor(int milliseconds, const pa_sample_spec& spec)
 {
@@ -93,16 +99,20 @@ void BeatStream::WriteToStandardError(const std::string& line)
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-// Everything below the two atomics belongs to the sound thread: it is touched
-// only there, or by the constructor before that thread starts and by the
-// destructor while it holds the main loop's lock. Every event ends in Step,
-// which looks at where things stand and takes the next step.
+// Play and Stop, on the caller's thread, touch only the gate, the two atomics
+// and the wake-up's eventfd. Everything below them belongs to the sound
+// thread: it is touched only there, or by the constructor before that thread
+// starts and by the destructor while it holds the main loop's lock. The sound
+// thread too holds that lock while it works, report_ included, so a report
+// must not wait for the thread that closes the stream. Every event ends in
+// Step, which looks at where things stand and takes the next step.
 class BeatStream::Engine {
 public:
     Engine(wav::Clip clip, Report report);
     ~Engine();
 
     void Play();
+    void Stop();
 
 private:
     static void OnWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* self);
@@ -114,6 +124,9 @@ private:
     static void OnDrained(pa_stream*, int, void* self);
 
     void Step();
+    bool TakePlay();
+    bool PlayWaiting();
+    bool Stale(std::int64_t playedAt) const;
     bool NewContext();
     void Connect(pa_usec_t now);
     void OpenStream(pa_usec_t now);
@@ -131,11 +144,14 @@ private:
     const pa_sample_spec spec_;
 
     BeatGate gate_;
-    std::atomic<bool> playRequested_{false};
+    // When the play that waits to be laid into the stream came, in ticks of
+    // the gate's clock; kNoPlay when none waits.
+    static constexpr std::int64_t kNoPlay = std::numeric_limits<std::int64_t>::min();
+    std::atomic<std::int64_t> pendingPlay_{kNoPlay};
     // While a stream is open its requests take up the plays; otherwise a play wakes the thread.
     std::atomic<bool> streaming_{false};
-
     EventFd wake_;
+
     std::unique_ptr<pa_threaded_mainloop, ThreadedMainloopFree> loop_;
     pa_mainloop_api* api_ = nullptr;
     pa_io_event* wakeEvent_ = nullptr;
@@ -190,14 +206,46 @@ BeatStream::Engine::~Engine()
 
 void BeatStream::Engine::Play()
 {
-    if (!gate_.Pass(BeatGate::Clock::now()))
+    const BeatGate::Clock::time_point now = BeatGate::Clock::now();
+    if (!gate_.Pass(now))
         return;
     // Both sides write their flag before they read the other's, so a play
     // either is seen by the open stream or wakes the thread.
-    if (!playRequested_.exchange(true) && !streaming_.load()) {
+    if (pendingPlay_.exchange(now.time_since_epoch().count()) == kNoPlay && !streaming_.load()) {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(wake_.fd, &one, sizeof one);
     }
+}
+
+// What the server already holds plays out: it began on its beat, and cutting
+// it short would leave half a ding and a click.
+void BeatStream::Engine::Stop()
+{
+    pendingPlay_ = kNoPlay;
+}
+
+// Takes the waiting play from its slot: true if it is young enough to sound.
+bool BeatStream::Engine::TakePlay()
+{
+    const std::int64_t playedAt = pendingPlay_.exchange(kNoPlay);
+    return playedAt != kNoPlay && !Stale(playedAt);
+}
+
+// True if a play waits that is young enough to sound; a stale one is dropped,
+// so that the next play wakes the thread again.
+bool BeatStream::Engine::PlayWaiting()
+{
+    std::int64_t playedAt = pendingPlay_.load();
+    while (playedAt != kNoPlay && Stale(playedAt))
+        if (pendingPlay_.compare_exchange_weak(playedAt, kNoPlay))
+            return false;
+    return playedAt != kNoPlay;
+}
+
+bool BeatStream::Engine::Stale(std::int64_t playedAt) const
+{
+    const BeatGate::Clock::time_point played{BeatGate::Clock::duration(playedAt)};
+    return BeatGate::Clock::now() - played > kPlayLifetime;
 }
 
 void BeatStream::Engine::OnWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* self)
@@ -246,16 +294,16 @@ void BeatStream::Engine::OnDrained(pa_stream*, int, void* self)
 }
 
 // The server asks for more: the clip from its start if a play came since the
-// last request, the clip going on or silence otherwise. What is left of a
-// sounding clip goes out at once, up to a limit, so that no delay of this
-// thread can break a ding up; silence goes out only as asked for, which keeps
-// the next ding close behind its play.
+// last request, and in time for its beat, the clip going on or silence
+// otherwise. What is left of a sounding clip goes out at once, up to a limit,
+// so that no delay of this thread can break a ding up; silence goes out only
+// as asked for, which keeps the next ding close behind its play.
 void BeatStream::Engine::OnWriteRequest(pa_stream* stream, std::size_t bytes, void* self)
 {
     auto* engine = static_cast<Engine*>(self);
     if (engine->quitting_)
         return;
-    if (engine->playRequested_.exchange(false)) {
+    if (engine->TakePlay()) {
         engine->voice_->Play();
         engine->framesSincePlay_ = 0;
     }
@@ -290,7 +338,7 @@ void BeatStream::Engine::Step()
     const pa_usec_t now = pa_rtclock_now();
     switch (pa_context_get_state(context_)) {
     case PA_CONTEXT_UNCONNECTED:
-        if (playRequested_.load())
+        if (pendingPlay_.load() != kNoPlay)
             attemptWanted_ = true;
         if (!attemptWanted_)
             return;
@@ -298,14 +346,14 @@ void BeatStream::Engine::Step()
             Connect(now);  // a play that asked for it waits for the answer
             return;
         }
-        playRequested_ = false;  // by the next attempt it would fall on no beat
+        pendingPlay_ = kNoPlay;  // by the next attempt it would fall on no beat
         Arm(nextAttemptAt_);
         return;
     case PA_CONTEXT_CONNECTING:
     case PA_CONTEXT_AUTHORIZING:
     case PA_CONTEXT_SETTING_NAME:
-        // A play meanwhile waits: the server answers in a few milliseconds or
-        // is given up on, and the play with it.
+        // A play meanwhile waits: the server answers in a few milliseconds,
+        // or too late for the play's beat, which drops it, or not at all.
         AwaitAnswer(now);
         return;
     case PA_CONTEXT_FAILED:
@@ -318,7 +366,7 @@ void BeatStream::Engine::Step()
     }
 
     if (!stream_) {
-        if (playRequested_.load())
+        if (PlayWaiting())
             OpenStream(now);
         return;
     }
@@ -338,7 +386,7 @@ void BeatStream::Engine::Step()
         }
         if (Idle()) {
             CloseStream();
-            if (playRequested_.load())
+            if (PlayWaiting())
                 OpenStream(now);
         }
         return;
@@ -433,7 +481,7 @@ void BeatStream::Engine::Lose(const std::string& why)
         soundLost_ = true;
         report_("sound server: " + why + "; running without sound");
     }
-    if (playRequested_.exchange(false))
+    if (pendingPlay_.exchange(kNoPlay) != kNoPlay)
         attemptWanted_ = true;
     if (NewContext() && attemptWanted_)
         Arm(nextAttemptAt_);
@@ -442,7 +490,7 @@ void BeatStream::Engine::Lose(const std::string& why)
 bool BeatStream::Engine::Idle() const
 {
     return !voice_->Sounding() && framesSincePlay_ >= static_cast<std::size_t>(clip_.sampleRate) * kIdleCloseMs / 1000 &&
-           !playRequested_.load();
+           pendingPlay_.load() == kNoPlay;
 }
 
 // On the caller's thread, with the lock held: the stream plays what it holds,
@@ -498,6 +546,11 @@ BeatStream::~BeatStream() = default;
 void BeatStream::Play()
 {
     engine_->Play();
+}
+
+void BeatStream::Stop()
+{
+    engine_->Stop();
 }
 
 }  // namespace sound

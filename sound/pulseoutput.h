@@ -19,11 +19,13 @@ void ReportNoSound(std::string_view subject, std::string_view reason);
 // to the sound server and never waits on it, so that neither the caller nor
 // the destructor can be held up by a server that is slow, frozen or gone.
 //
-// One ding per beat: the plays of one beat count once (see BeatGate). The
-// stream opens at a play and stays open while plays come, fed the clip or
-// silence without a break, so that no play is lost or cut short however busy
-// the caller is; after about a second without a play it closes, so an idle
-// program leaves the sound card alone. Where the server cannot be had, or is
+// One ding per beat: the plays of one beat count once (see BeatGate), and a
+// play that cannot sound within about a tenth of a second, while the server
+// is frozen, suspended or slow to answer, is dropped rather than sounding on
+// no beat. The stream opens at a play and stays open while plays come, fed
+// the clip or silence without a break, so that no play is lost or cut short
+// however busy the caller is; after about a second without a play it closes,
+// so an idle program leaves the sound card alone. Where the server cannot be had, or is
 // lost, it is looked for again while plays come, at most once every two
 // seconds; the first failure and the return each give one line.
 class BeatStream {
@@ -44,6 +46,9 @@ public:
     // the same beat again. A clock read and a few atomic operations, and a
     // wake-up of the sound thread when it sleeps; never a wait.
     void Play();
+    // Drops a play not yet handed to the server; a ding it already holds
+    // plays out. Never waits.
+    void Stop();
 
     static void WriteToStandardError(const std::string& line);
 

@@ -173,28 +173,26 @@ protected:
         return Now();
     }
 
-    // When each whole ding recorded so far arrived, on the test's clock.
-    std::vector<double> WholeDings() const
+    // When each sound (each whole ding, if asked) recorded so far arrived, on the test's clock.
+    std::vector<double> SoundTimes(bool wholeDingsOnly = true) const
     {
         const std::vector<std::int16_t> recording = recorder_->Samples();
         std::vector<double> times;
         for (const dingcheck::Sound& sound : dingcheck::FindSounds(recording, clip_.sampleRate, clip_.threshold)) {
-            if (dingcheck::MatchDing(recording, sound, clip_).fault.empty())
+            if (!wholeDingsOnly || dingcheck::MatchDing(recording, sound, clip_).fault.empty())
                 times.push_back(std::chrono::duration<double>(recorder_->ArrivalOf(sound.onset) - origin_).count());
         }
         return times;
     }
 
-    // Waits for a whole ding that arrived after the given time; returns when
-    // it did, or nothing.
-    std::optional<double> WaitForWholeDingAfter(double after)
+    // Waits for a sound (a whole ding, if asked) that arrived after the given
+    // time; returns when it did, or nothing.
+    std::optional<double> WaitForSoundAfter(double after, bool wholeDingsOnly = true)
     {
-        for (int n = 0; n < 150; ++n) {
-            for (double t : WholeDings())
+        for (const auto end = Clock::now() + 15s; Clock::now() < end; std::this_thread::sleep_for(10ms))
+            for (double t : SoundTimes(wholeDingsOnly))
                 if (t > after)
                     return t;
-            std::this_thread::sleep_for(100ms);
-        }
         return std::nullopt;
     }
 
@@ -203,7 +201,7 @@ protected:
     void ExpectSoundBackOnceTheServerAnswers(Beats& beats)
     {
         const double answering = ReleaseServer();
-        const std::optional<double> ding = WaitForWholeDingAfter(answering);
+        const std::optional<double> ding = WaitForSoundAfter(answering);
         beats.Stop();
         ASSERT_TRUE(ding) << "no ding after the server answered";
         std::printf("first whole ding %.0f ms after the server answered\n", (*ding - answering) * 1000);
@@ -308,20 +306,31 @@ TEST_F(SoundServerTest, AFrozenServerHoldsUpNeitherPlaysNorClosing)
         EXPECT_LT(seconds, 5.0);
 }
 
-// Frozen while a stream plays, then thawed: the dings come back.
-TEST_F(SoundServerTest, DingsResumeWhenAFrozenServerThaws)
+// Frozen while a stream plays, then thawed: a beat that came while it was
+// frozen is too late to sound, and one asked for just before the sound was
+// switched off never sounds; the next beat after the thaw dings as ever.
+TEST_F(SoundServerTest, AThawedServerSoundsNoStaleDing)
 {
     sound::BeatStream stream(wav_, lines_.Sink());
-    Beats beats(stream, origin_);
-    std::this_thread::sleep_for(1200ms);
-    std::optional<Frozen> frozen(ServerPid());
-    std::this_thread::sleep_for(2000ms);
-    const double thawed = Now();
-    frozen.reset();
-    const std::optional<double> ding = WaitForWholeDingAfter(thawed);
-    beats.Stop();
+    stream.Play();
+    std::this_thread::sleep_for(500ms);
+    for (const bool switchedOff : {false, true}) {
+        Frozen frozen(ServerPid());
+        std::this_thread::sleep_for(300ms);
+        stream.Play();
+        if (switchedOff)
+            stream.Stop();
+        else
+            std::this_thread::sleep_for(700ms);
+        frozen.Thaw();
+        std::this_thread::sleep_for(500ms);
+    }
+    const double played = Now();
+    stream.Play();
+    const std::optional<double> ding = WaitForSoundAfter(played);
     ASSERT_TRUE(ding) << "no ding after the server thawed";
-    std::printf("first whole ding %.0f ms after kill -CONT\n", (*ding - thawed) * 1000);
+    std::printf("the first beat after a thaw dinged %.0f ms after its play\n", (*ding - played) * 1000);
+    EXPECT_EQ(SoundTimes(false).size(), 2u) << "a ding on no beat after a thaw";
     for (const std::string& line : lines_.Lines())
         std::printf("said: %s\n", line.c_str());
 }
@@ -332,7 +341,7 @@ TEST_F(SoundServerTest, SoundComesBackAfterTheServerDies)
     sound::BeatStream stream(wav_, lines_.Sink());
     Beats beats(stream, origin_);
     std::this_thread::sleep_for(1200ms);
-    ASSERT_FALSE(WholeDings().empty());
+    ASSERT_FALSE(SoundTimes().empty());
     ASSERT_NO_FATAL_FAILURE(KillServerAndHold());
     const auto lost = lines_.WaitFor(1, 10s);
     ASSERT_EQ(lost.size(), 1u);
