@@ -50,6 +50,9 @@ constexpr int kDrainTailMs = 10;
 // server is frozen, suspended or slow to answer, would sound on no beat: it
 // is dropped.
 constexpr BeatGate::Clock::duration kPlayLifetime = std::chrono::milliseconds(100);
+// A new stream starts with this much silence: PulseAudio's null sink skips up
+// to about 9 ms of a new stream, which must be silence, not the ding's attack.
+constexpr int kLeadInMs = 20;
 
 std::uint32_t BytesFor(int milliseconds, const pa_sample_spec& spec)
 {
@@ -167,6 +170,7 @@ private:
     bool reached_ = false;    // the current connection got through once
     bool soundLost_ = false;  // the last line said there is no sound
     std::size_t framesSincePlay_ = 0;
+    std::size_t leadInFramesDue_ = 0;  // silence still to go before anything else, on a new stream
     bool quitting_ = false;
     bool drained_ = false;
 };
@@ -295,9 +299,10 @@ void BeatStream::Engine::OnDrained(pa_stream*, int, void* self)
 
 // The server asks for more: the clip from its start if a play came since the
 // last request, and in time for its beat, the clip going on or silence
-// otherwise. What is left of a sounding clip goes out at once, up to a limit,
-// so that no delay of this thread can break a ding up; silence goes out only
-// as asked for, which keeps the next ding close behind its play.
+// otherwise; a new stream's lead-in first. What is left of a sounding clip
+// goes out at once, up to a limit, so that no delay of this thread can break
+// a ding up; silence goes out only as asked for, which keeps the next ding
+// close behind its play.
 void BeatStream::Engine::OnWriteRequest(pa_stream* stream, std::size_t bytes, void* self)
 {
     auto* engine = static_cast<Engine*>(self);
@@ -308,8 +313,9 @@ void BeatStream::Engine::OnWriteRequest(pa_stream* stream, std::size_t bytes, vo
         engine->framesSincePlay_ = 0;
     }
     const std::size_t frameBytes = pa_frame_size(&engine->spec_);
+    const auto channels = static_cast<std::size_t>(engine->clip_.channels);
     const std::size_t aheadFrames = static_cast<std::size_t>(engine->clip_.sampleRate) * kWriteAheadMs / 1000;
-    bytes = std::max(bytes, std::min(engine->voice_->FramesLeft(), aheadFrames) * frameBytes);
+    bytes = std::max(bytes, (engine->leadInFramesDue_ + std::min(engine->voice_->FramesLeft(), aheadFrames)) * frameBytes);
     while (bytes >= frameBytes) {
         void* data = nullptr;
         std::size_t size = bytes;
@@ -320,7 +326,11 @@ void BeatStream::Engine::OnWriteRequest(pa_stream* stream, std::size_t bytes, vo
             pa_stream_cancel_write(stream);
             return;
         }
-        engine->voice_->Fill(std::span(static_cast<std::int16_t*>(data), size / sizeof(std::int16_t)));
+        const std::span out(static_cast<std::int16_t*>(data), size / sizeof(std::int16_t));
+        const std::size_t silent = std::min(out.size(), engine->leadInFramesDue_ * channels);
+        std::fill_n(out.begin(), silent, std::int16_t{0});
+        engine->leadInFramesDue_ -= silent / channels;
+        engine->voice_->Fill(out.subspan(silent));
         if (pa_stream_write(stream, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
             return;
         bytes -= size;
@@ -435,6 +445,7 @@ void BeatStream::Engine::OpenStream(pa_usec_t now)
     }
     voice_.emplace(clip_);
     framesSincePlay_ = 0;
+    leadInFramesDue_ = static_cast<std::size_t>(clip_.sampleRate) * kLeadInMs / 1000;
     pa_stream_set_state_callback(stream_, OnStreamState, this);
     pa_stream_set_write_callback(stream_, OnWriteRequest, this);
     streaming_ = true;

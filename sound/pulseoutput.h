@@ -22,10 +22,11 @@ void ReportNoSound(std::string_view subject, std::string_view reason);
 // One ding per beat: the plays of one beat count once (see BeatGate), and a
 // play that cannot sound within about a tenth of a second, while the server
 // is frozen, suspended or slow to answer, is dropped rather than sounding on
-// no beat. The stream opens at a play and stays open while plays come, fed
-// the clip or silence without a break, so that no play is lost or cut short
-// however busy the caller is; after about a second without a play it closes,
-// so an idle program leaves the sound card alone. Where the server cannot be had, or is
+// no beat. The stream opens at a play, with a little silence before the
+// first ding, and stays open while plays come, fed the clip or silence
+// without a break, so that no play is lost or cut short however busy the
+// caller is; after about a second without a play it closes, so an idle
+// program leaves the sound card alone. Where the server cannot be had, or is
 // lost, it is looked for again while plays come, at most once every two
 // seconds; the first failure and the return each give one line.
 class BeatStream {

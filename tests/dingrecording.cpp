@@ -174,6 +174,8 @@ DingMatch MatchDing(std::span<const std::int16_t> recording, const Sound& sound,
         match.fault = "lasts " + ms(sound.length) + ", the clip once " + ms(clip.sound.length);
     else if (match.correlation < kWholeDing)
         match.fault = "matches the clip only to " + std::to_string(match.correlation);
+    else if (std::abs(recording[sound.onset]) > 2 * std::abs(clip.samples[clip.sound.onset]))
+        match.fault = "jumps in at " + std::to_string(recording[sound.onset]) + ": its attack is missing";
     return match;
 }
 

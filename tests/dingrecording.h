@@ -82,8 +82,8 @@ double Correlation(std::span<const std::int16_t> recording, std::ptrdiff_t start
 // A ding that matches less than this is not the clip played once, whole.
 inline constexpr double kWholeDing = 0.99;
 
-// How a sound matches the clip played once, whole: its correlation with the
-// clip, and what is wrong with it (empty when nothing is).
+// How a sound matches the clip played once, whole, from its attack: its
+// correlation with the clip, and what is wrong with it (empty when nothing is).
 struct DingMatch {
     double correlation = 0.0;
     std::string fault;

@@ -268,6 +268,33 @@ TEST_F(SoundServerTest, PlaysEveryMillisecondStillGiveWholeDings)
     EXPECT_TRUE(lines_.Lines().empty());
 }
 
+// PulseAudio's null sink skips the first milliseconds of a new stream: each
+// stream's first ding must still rise in with the clip's own attack.
+TEST_F(SoundServerTest, ANewStreamsFirstDingKeepsItsAttack)
+{
+    std::FILE* parec = ::popen(("parec -d null.monitor --raw --format=s16le --channels=1 --latency-msec=10 --rate=" +
+                                std::to_string(wav_.sampleRate) + " 2>/dev/null").c_str(), "r");
+    ASSERT_TRUE(parec);
+    dingcheck::PipeRecorder monitor("/proc/self/fd/" + std::to_string(::fileno(parec)));
+    // An idle null sink gives its monitor nothing for a second or two.
+    for (int n = 0; n < 100 && monitor.Recorded() == 0; ++n)
+        std::this_thread::sleep_for(50ms);
+    ::setenv("PULSE_SINK", "null", 1);
+    constexpr std::size_t kStreams = 6;
+    for (std::size_t n = 0; n < kStreams; ++n) {
+        sound::BeatStream stream(wav_, lines_.Sink());
+        stream.Play();
+        std::this_thread::sleep_for(400ms);
+    }
+    ::unsetenv("PULSE_SINK");
+    const std::vector<std::int16_t> recording = monitor.Stop();
+    ::pclose(parec);  // parec ends at its next write, into a pipe no one reads
+    const auto sounds = dingcheck::FindSounds(recording, clip_.sampleRate, clip_.threshold);
+    EXPECT_EQ(sounds.size(), kStreams);
+    for (const dingcheck::Sound& sound : sounds)
+        EXPECT_EQ(dingcheck::MatchDing(recording, sound, clip_).fault, "");
+}
+
 // A frozen server answers nothing: opening, playing and closing go on all the
 // same, in every state the stream can be in.
 TEST_F(SoundServerTest, AFrozenServerHoldsUpNeitherPlaysNorClosing)
