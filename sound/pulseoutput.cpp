@@ -435,9 +435,10 @@ void BeatStream::Engine::Connect(pa_usec_t now)
 
 void BeatStream::Engine::OpenStream(pa_usec_t now)
 {
-    Proplist properties = ApplicationProperties();
-    // Mixers file the stream with the desktop's other short event sounds.
-    pa_proplist_sets(properties.get(), PA_PROP_MEDIA_ROLE, "event");
+    // No media role: the server would keep the volume of every stream with
+    // that role under one shared key. Without one, the heartbeat's volume is
+    // kept for the program alone.
+    const Proplist properties = ApplicationProperties();
     stream_ = pa_stream_new_with_proplist(context_, kStreamName, &spec_, nullptr, properties.get());
     if (!stream_) {
         Lose("cannot open a playback stream (" + ServerError() + ")");
