@@ -181,6 +181,12 @@ BeatStream::Engine::Engine(wav::Clip clip, Report report)
       spec_{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(clip_.sampleRate), static_cast<std::uint8_t>(clip_.channels)},
       loop_(pa_threaded_mainloop_new())
 {
+    // The voice steps through the clip a frame at a time: a clip without
+    // whole frames would never leave its loop.
+    if (clip_.channels < 1 || clip_.channels > 2 || clip_.sampleRate < wav::kMinSampleRate ||
+        clip_.sampleRate > wav::kMaxSampleRate || clip_.samples.empty() ||
+        clip_.samples.size() % static_cast<std::size_t>(clip_.channels) != 0)
+        throw std::invalid_argument("the clip is not a sound that can be played");
     if (!loop_)
         throw std::runtime_error("cannot make the sound thread's main loop");
     api_ = pa_threaded_mainloop_get_api(loop_.get());

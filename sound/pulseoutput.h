@@ -34,7 +34,9 @@ public:
     // Receives each line the stream has to say, on the sound thread.
     using Report = std::function<void(const std::string& line)>;
 
-    // Starts looking for the server at once, without waiting for it.
+    // Starts looking for the server at once, without waiting for it. Throws
+    // std::invalid_argument for a clip that is not one or two channels of
+    // whole frames at a rate wav::ParseWav accepts.
     explicit BeatStream(wav::Clip clip, Report report = WriteToStandardError);
     // Lets what is sounding play out (for a moment at most) and stops the
     // sound thread, whatever the server does.
