@@ -33,18 +33,6 @@ namespace {
 // Two cues of one beat lie a sample or two apart, two beats some 70 samples.
 constexpr int kSameBeatSamples = 40;
 
-// How many playback streams the server has open.
-int OpenStreams()
-{
-    std::FILE* pactl = ::popen("pactl list short sink-inputs", "r");
-    if (!pactl)
-        return -1;
-    int lines = 0;
-    for (int c; (c = std::fgetc(pactl)) != EOF;)
-        lines += c == '\n';
-    return ::pclose(pactl) == 0 ? lines : -1;
-}
-
 double Since(Clock::time_point origin, Clock::time_point t)
 {
     return std::chrono::duration<double>(t - origin).count();
@@ -133,12 +121,9 @@ TEST(DingEndToEnd, TheWindowDingsOnceAtEveryBeatItSweeps)
     const std::vector<std::int16_t> recording = recorder.Samples();
 
     // The idle stream closes, but not at once: wait for it rather than time it.
-    int streams = OpenStreams();
-    for (int n = 0; n < 100 && streams != 0; ++n) {
+    for (int n = 0; n < 100 && dingcheck::OpenStreams() != 0; ++n)
         std::this_thread::sleep_for(100ms);
-        streams = OpenStreams();
-    }
-    EXPECT_EQ(streams, 0) << "the stream stays open while no plays come";
+    EXPECT_EQ(dingcheck::OpenStreams(), 0) << "the stream stays open while no plays come";
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(said.find("sound"), std::string::npos) << "a good file and a server must play quietly: " << said;
 
@@ -172,6 +157,13 @@ TEST(DingEndToEnd, TheWindowDingsOnceAtEveryBeatItSweeps)
         ADD_FAILURE() << fault;
     ASSERT_EQ(sounds.size(), groups.size());
     PrintFigures(perSample, check);
+
+    // An Open that fails leaves no stream behind, not even the last good one's.
+    form.MediaPlayer1->FileName = QStringLiteral("missing.wav");
+    form.MediaPlayer1->Open();
+    form.MediaPlayer1->Play();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(dingcheck::OpenStreams(), 0) << "a play after a failed Open";
 }
 
 int main(int argc, char** argv)

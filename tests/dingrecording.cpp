@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -203,6 +204,17 @@ DingCheck CheckDings(std::span<const std::int16_t> recording, std::span<const So
             result.faults.push_back(which + "came " + ms(latency) + " after its play, past the next one");
     }
     return result;
+}
+
+int OpenStreams()
+{
+    std::FILE* pactl = ::popen("pactl list short sink-inputs", "r");
+    if (!pactl)
+        return -1;
+    int lines = 0;
+    for (int c; (c = std::fgetc(pactl)) != EOF;)
+        lines += c == '\n';
+    return ::pclose(pactl) == 0 ? lines : -1;
 }
 
 std::vector<std::string> ReportedLines::WaitFor(std::size_t count, std::chrono::milliseconds limit)

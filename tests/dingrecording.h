@@ -113,6 +113,9 @@ struct DingCheck {
 DingCheck CheckDings(std::span<const std::int16_t> recording, std::span<const Sound> sounds,
                      std::span<const double> onsets, std::span<const PlayGroup> groups, const ClipSound& clip);
 
+// How many playback streams the server has open; -1 if pactl fails.
+int OpenStreams();
+
 // Collects the lines a sound stream reports, from whatever thread.
 class ReportedLines {
 public:
