@@ -37,6 +37,14 @@ ReadResult Rejected(std::string reason)
     return ReadResult{Clip{}, std::move(reason)};
 }
 
+// Takes the error number before anything else can change errno.
+ReadResult SystemError(const char* what, int error)
+{
+    ReadResult result = Rejected(std::string(what) + " (" + std::strerror(error) + ")");
+    result.notFound = error == ENOENT || error == ENOTDIR;
+    return result;
+}
+
 std::string TooLarge(std::uintmax_t bytes)
 {
     return "file too large (" + std::to_string(bytes) + " bytes; at most " + std::to_string(kMaxFileBytes) + ")";
@@ -152,16 +160,13 @@ ReadResult ReadWavFile(const std::string& path)
     // Opened once, without waiting for a writer, so that a FIFO in the clip's
     // place cannot hold up start-up; what is checked is what is then read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        ReadResult result = Rejected(std::string("cannot open (") + std::strerror(errno) + ")");
-        result.notFound = errno == ENOENT || errno == ENOTDIR;
-        return result;
-    }
+    if (fd < 0)
+        return SystemError("cannot open", errno);
     const OpenFile file{fd};
 
     struct stat status {};
     if (::fstat(file.fd, &status) < 0)
-        return Rejected(std::string("cannot open (") + std::strerror(errno) + ")");
+        return SystemError("cannot open", errno);
     if (!S_ISREG(status.st_mode))
         return Rejected("not a regular file");
     // The size is checked before anything is read, so a huge file costs nothing.
@@ -180,7 +185,7 @@ ReadResult ReadWavFile(const std::string& path)
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            return Rejected(std::string("cannot read (") + std::strerror(errno) + ")");
+            return SystemError("cannot read", errno);
         }
         bytes.insert(bytes.end(), chunk, chunk + got);
     }
