@@ -434,19 +434,6 @@ TEST(Sweep, StopWhileIdleFadesEverythingButTheGridIn64PacedPasses)
     EXPECT_EQ(window.log.back().call, FakeWindow::Call::FocusToRun);
 }
 
-TEST(Sweep, SweepsThenStopLeaveExactlyTheGrid)
-{
-    FakeWindow window(SawtoothSignal(), {1234, 6999});
-    window.clicksAtProcess[200] = [&] { window.ClickStop(); };
-
-    window.ClickRun();
-
-    EXPECT_EQ(window.startsDrawn, 2);
-    EXPECT_GT(window.DotCount(), 10000);  // the sawtooth drew long segments
-    EXPECT_EQ(window.PixelsOffGrid(), 0);
-    EXPECT_TRUE(window.state.stop);
-}
-
 // The calls logged after the last Stop click, in order.
 std::vector<FakeWindow::Call> CallsAfterLastStop(const FakeWindow& window)
 {
@@ -467,16 +454,19 @@ std::vector<FakeWindow::Call> FadeOutPasses(int passes)
     return calls;
 }
 
+// A Run during a sweep nests a second sweep, which goes on from sweep to
+// sweep; one Stop ends both and leaves the grid alone.
 TEST(Sweep, RunDuringASweepNestsAndOneStopEndsBoth)
 {
-    FakeWindow window(SawtoothSignal(), {500, 3000});
-    window.clicksAtProcess[3] = [&] { window.ClickRun(); };   // outer sweep at i = 12
-    window.clicksAtProcess[10] = [&] { window.ClickStop(); }; // inner sweep at i = 28
+    FakeWindow window(SawtoothSignal(), {500, 3000, 6999});
+    window.clicksAtProcess[3] = [&] { window.ClickRun(); };    // outer sweep at i = 12
+    window.clicksAtProcess[200] = [&] { window.ClickStop(); }; // inner sweep, its second pass
 
     window.ClickRun();
 
-    EXPECT_EQ(window.startsDrawn, 2);
-    EXPECT_EQ(window.CountOf(FakeWindow::Call::Wait), 3 + 7 + 64);
+    EXPECT_EQ(window.startsDrawn, 3);
+    EXPECT_GT(window.DotCount(), 10000);  // the sawtooth drew long segments
+    EXPECT_EQ(window.CountOf(FakeWindow::Call::Wait), 200 + 64);
     // The Stop's fade-out, then the inner sweep returns, then the outer one,
     // without another sample between them.
     std::vector<FakeWindow::Call> expected = FadeOutPasses(64);

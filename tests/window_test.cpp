@@ -273,23 +273,21 @@ void WindowTest::screenReaderNamesAndStates()
     // Qt's private API, as Qt's own accessibility tests do.
     QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
     QAccessible::installUpdateHandler(RecordAccessibilityEvent);
-    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(form_);
-    QCOMPARE(window->role(), QAccessible::Window);
-    QCOMPARE(window->text(QAccessible::Name), QStringLiteral("EKG Demo using QUOR"));
-    QAccessibleInterface* screen = QAccessible::queryAccessibleInterface(form_->xmg);
-    QCOMPARE(screen->role(), QAccessible::Chart);
-    QCOMPARE(screen->text(QAccessible::Name), QStringLiteral("ECG monitor"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(form_)->role(), QAccessible::Window);
+    QCOMPARE(AccessibleText(form_, QAccessible::Name), QStringLiteral("EKG Demo using QUOR"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(form_->xmg)->role(), QAccessible::Chart);
+    QCOMPARE(AccessibleText(form_->xmg, QAccessible::Name), QStringLiteral("ECG monitor"));
 
-    QString whileSweeping;
+    QString sweeping;
     QTimer::singleShot(200, form_, [&] {
-        whileSweeping = AccessibleText(form_->xmg, QAccessible::Description);
+        sweeping = AccessibleText(form_->xmg, QAccessible::Description);
         form_->Button2Click();
     });
     form_->Button1Click();
     const QString stopped = AccessibleText(form_->xmg, QAccessible::Description);
-    QVERIFY2(whileSweeping.startsWith(QStringLiteral("Sweeping")), qPrintable(whileSweeping));
-    QVERIFY2(stopped.startsWith(QStringLiteral("Stopped")), qPrintable(stopped));
-    QVERIFY(stopped.contains(QStringLiteral("-0.5")) && stopped.contains(QStringLiteral("+2.0")));
+    QVERIFY2(sweeping.startsWith(QStringLiteral("Sweeping")), qPrintable(sweeping));
+    QVERIFY2(stopped.startsWith(QStringLiteral("Stopped")) && stopped.contains(QStringLiteral("-0.5 to +2.0")),
+             qPrintable(stopped));
 
     QCOMPARE(AccessibleText(form_->Button3, QAccessible::Description), QStringLiteral("Sound is off"));
     form_->Button3->click();
@@ -298,12 +296,9 @@ void WindowTest::screenReaderNamesAndStates()
     form_->Button3->click();
 
     QAccessible::installUpdateHandler(nullptr);
-    const auto descriptionChanges = [](QObject* object) {
-        return std::count(AccessibilityEvents.begin(), AccessibilityEvents.end(),
-                          std::pair{object, QAccessible::DescriptionChanged});
-    };
-    QCOMPARE(descriptionChanges(form_->xmg), 2);
-    QCOMPARE(descriptionChanges(form_->Button3), 2);
+    for (QObject* changed : {static_cast<QObject*>(form_->xmg), static_cast<QObject*>(form_->Button3)})
+        QCOMPARE(std::count(AccessibilityEvents.begin(), AccessibilityEvents.end(),
+                            std::pair{changed, QAccessible::DescriptionChanged}), 2);
 }
 
 void WindowTest::ctrlQClosesTheWindow()
