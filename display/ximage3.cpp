@@ -118,6 +118,10 @@ void TXImage3::Draw()
 void TXImage3::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
+    // The widget is opaque: what the picture does not cover, all of it before
+    // the first Draw, would show whatever memory was there.
+    if (!picture_.rect().contains(event->rect()))
+        painter.fillRect(event->rect(), palette().window());
     // On a scaled screen each picture pixel becomes a block of whole device
     // pixels, never a blend of its neighbours.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);

@@ -46,7 +46,8 @@ private:
 
 // The monitor's screen: two palette bitmaps, of which bitmap 0 is shown. The
 // program writes pixels of bitmap 0 through its row table and calls Draw() to
-// put the picture on the screen as it is at that moment.
+// put the picture on the screen as it is at that moment. Until the first
+// Draw there is no picture, and the widget shows the window's face.
 class TXImage3 : public QWidget
 {
     Q_OBJECT

@@ -151,6 +151,10 @@ void DisplayTest::setUpLeavesUnlistedEntries()
 
 void DisplayTest::setUpShowsABlackPicture()
 {
+    // Never drawn, the screen shows the window's face, not stale memory.
+    TXImage3 blank;
+    blank.resize(8, 8);
+    QCOMPARE(blank.grab().toImage().pixel(4, 4), blank.palette().window().color().rgb());
     ShownScreen screen;
     const QImage shown = screen.xmg.grab().toImage();
     QCOMPARE(shown.size(), QSize(600, 200));
