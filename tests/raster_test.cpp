@@ -344,10 +344,12 @@ TEST_P(RowStepping, SweepGridFallsOnItsRowsAndColumns)
 
 TEST_P(RowStepping, GridWithMoreLinesThanPixelsStaysInsideTheRaster)
 {
-    // 11 lines over 10 rows put the last one at 9.9, and 13 over 12 columns
-    // the last at 11.9: each would round to just past the edge.
+    // After the last line, the next position falls in the last half pixel and
+    // would round to just past the edge: 9.9 with 11 lines over 10 rows, 11.9
+    // with 13 over 12 columns, and exactly 9.5 and 11.5 with a spacing of 0.5.
     Canvas canvas(10, 12, 0, GetParam());
     DrawGrid(canvas.rows(), 10, 12, 13, 11, 2);
+    DrawGrid(canvas.rows(), 10, 12, 23, 19, 2);
     EXPECT_EQ(canvas.picture(), Pixels(120, 2));
     EXPECT_TRUE(canvas.guardsIntact());
 }
