@@ -6,6 +6,8 @@
 #include <QBackingStore>
 #include <QtTest>
 
+#include <cstring>
+
 namespace {
 
 QRgb ShownPixel(TXImage3& xmg, int x, int y)
@@ -13,8 +15,7 @@ QRgb ShownPixel(TXImage3& xmg, int x, int y)
     return xmg.grab().toImage().pixel(x, y);
 }
 
-// What the repaints so far left on the screen: the offscreen platform's backing
-// store. (grab() would paint the whole widget anew.)
+// What the repaints left on the screen, in the offscreen platform's backing store.
 QImage Repainted(TXImage3& xmg)
 {
     return *dynamic_cast<QImage*>(xmg.backingStore()->paintDevice());
@@ -148,20 +149,13 @@ void DisplayTest::setUpLeavesUnlistedEntries()
     for (int index : {1, 3, 9, 13, 16, 95, 192, 255})
         xmg.Palette[index] = marker;
     SetUpScreen(xmg);
-    for (int index : {1, 3, 9, 13, 16, 95, 192, 255}) {
-        const TPaletteEntry entry = xmg.Palette[index];
-        QCOMPARE(entry.Blue, marker.Blue);
-        QCOMPARE(entry.Green, marker.Green);
-        QCOMPARE(entry.Red, marker.Red);
-        QCOMPARE(entry.Reserved, marker.Reserved);
-    }
+    for (int index : {1, 3, 9, 13, 16, 95, 192, 255})
+        QVERIFY2(std::memcmp(&xmg.Palette[index], &marker, sizeof marker) == 0, qPrintable(QString::number(index)));
 }
 
 void DisplayTest::setUpShowsABlackPicture()
 {
-    // Never drawn, the screen shows the window's face, not stale memory.
-    TXImage3 blank;
-    blank.resize(8, 8);
+    TXImage3 blank;  // never drawn: the window's face, not stale memory
     QCOMPARE(blank.grab().toImage().pixel(4, 4), blank.palette().window().color().rgb());
     ShownScreen screen;
     const QImage shown = screen.xmg.grab().toImage();
@@ -232,10 +226,9 @@ void DisplayTest::drawRepaintsWhatChanged()
     QCOMPARE(recoloured.pixel(300, 99), qRgb(255, 255, 255));
 }
 
-// Every picture pixel becomes a scale by scale block of its own colour, even
-// where bright meets black, both in the repaint of what a Draw changed (the
-// sweep's path) and in a repaint of the whole widget. display_tests_hidpi runs
-// this with QT_SCALE_FACTOR=2.
+// Every picture pixel becomes a scale by scale block of its own colour, even where
+// bright meets black, in the repaint of what a Draw changed (the sweep's path)
+// as in a whole one (grab()). display_tests_hidpi runs this with QT_SCALE_FACTOR=2.
 void DisplayTest::drawScalesByWholePixels()
 {
     ShownScreen screen;
@@ -251,14 +244,11 @@ void DisplayTest::drawScalesByWholePixels()
     QTRY_COMPARE(paints.painted, QRegion(100, 149, 9, 1));
     for (const QImage& shown : {Repainted(xmg), xmg.grab().toImage()}) {
         QCOMPARE(shown.size(), QSize(600, 200) * scale);
-        for (int y = 145; y < 155; ++y) {
-            for (int x = 95; x < 115; ++x) {
-                const QRgb expected = (y == 149 && x >= 100 && x < 110 && x % 2 == 0) ? qRgb(252, 252, 0) : qRgb(0, 0, 0);
-                for (int dy = 0; dy < scale; ++dy)
-                    for (int dx = 0; dx < scale; ++dx)
-                        QCOMPARE(shown.pixel(scale * x + dx, scale * y + dy), expected);
+        for (int y = 145 * scale; y < 155 * scale; ++y)
+            for (int x = 95 * scale; x < 115 * scale; ++x) {
+                const bool dot = y / scale == 149 && x / scale >= 100 && x / scale < 110 && x / scale % 2 == 0;
+                QCOMPARE(shown.pixel(x, y), dot ? qRgb(252, 252, 0) : qRgb(0, 0, 0));
             }
-        }
     }
 }
 

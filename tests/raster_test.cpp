@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <ostream>
 #include <random>
 #include <set>
 #include <utility>
@@ -20,11 +19,6 @@ using Pixels = std::vector<std::uint8_t>;
 constexpr std::uint8_t kGuard = 0xA5;
 
 enum class Layout { BottomUp, TopDown };
-
-void PrintTo(Layout layout, std::ostream* out)
-{
-    *out << (layout == Layout::BottomUp ? "BottomUp" : "TopDown");
-}
 
 // A picture in one block with a guard row (and then some) on each side, and a
 // row table over it. The block starts misalignment bytes past a cache-line
@@ -93,7 +87,7 @@ private:
 class RowStepping : public testing::TestWithParam<Layout> {};
 
 INSTANTIATE_TEST_SUITE_P(Layouts, RowStepping, testing::Values(Layout::BottomUp, Layout::TopDown),
-                         [](const auto& info) { return testing::PrintToString(info.param); });
+                         [](const auto& info) { return info.param == Layout::BottomUp ? "BottomUp" : "TopDown"; });
 
 } // namespace
 
