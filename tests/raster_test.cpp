@@ -166,10 +166,10 @@ TEST_P(RowStepping, GlowDotSitsRightOfXAndItsHaloOnlyRaises)
 {
     Canvas canvas(100, 40, 100, GetParam());
     canvas.at(12, 50) = 180;
-    canvas.at(11, 51) = 173;
+    canvas.at(11, 51) = 174;
+    canvas.at(11, 49) = 180;
     Expected expected(canvas);
     expected.at(11, 50) = 191;
-    expected.at(11, 49) = 173;
     expected.at(10, 50) = 173;
     PlotGlow(canvas.rows(), 10, 50, 191);
     EXPECT_EQ(canvas.picture(), expected.picture());
