@@ -194,6 +194,9 @@ protected:
         beats.Stop();
         ASSERT_TRUE(ding) << "no ding after the server answered";
         std::printf("first whole ding %.0f ms after the server answered\n", (*ding - answering) * 1000);
+        // Said once, not again when the quiet stream closes.
+        for (int n = 0; n < 100 && OpenStreams() != 0; ++n)
+            std::this_thread::sleep_for(50ms);
         const auto said = lines_.Lines();
         ASSERT_EQ(said.size(), 2u);
         EXPECT_EQ(said[1], "sound server: answering again; sound is back");
@@ -287,6 +290,26 @@ TEST_F(SoundServerTest, ANewStreamsFirstDingKeepsItsAttack)
     EXPECT_EQ(sounds.size(), kStreams);
     for (const dingcheck::Sound& sound : sounds)
         EXPECT_EQ(dingcheck::MatchDing(recording, sound, clip_).fault, "");
+}
+
+// A clip that lasts longer than the stream's wait before it closes, quiet,
+// still sounds to its end: ten dings in a row from one play.
+TEST_F(SoundServerTest, AClipLongerThanTheIdleWaitSoundsWhole)
+{
+    wav::Clip tenDings = wav_;
+    for (int n = 1; n < 10; ++n)
+        tenDings.samples.insert(tenDings.samples.end(), wav_.samples.begin(), wav_.samples.end());
+    {
+        sound::BeatStream stream(tenDings, lines_.Sink());
+        std::this_thread::sleep_for(300ms);
+        stream.Play();
+        std::this_thread::sleep_for(2500ms);
+    }
+    const std::vector<std::int16_t> recording = recorder_->Stop();
+    const auto sounds = dingcheck::FindSounds(recording, clip_.sampleRate, clip_.threshold);
+    ASSERT_FALSE(sounds.empty());
+    const std::size_t heard = sounds.back().onset + sounds.back().length - sounds.front().onset;
+    EXPECT_GT(heard, 9 * wav_.samples.size()) << "heard " << heard << " of " << tenDings.samples.size() << " samples";
 }
 
 // A frozen server answers nothing: opening, playing and closing go on all the
