@@ -31,7 +31,6 @@ private slots:
     void traceLiesInTheYellowBand();
     void focusMovesToStopAndBack();
     void scaleTicksSitWhereTheScreenRowsAre();
-    void scaleLabelsHangFromTheirTopLeftCorner();
     void scaleSurvivesRepaints();
     void stopWhileIdleLeavesTheGrid();
     void closingTheWindowEndsTheSweep();
@@ -130,28 +129,6 @@ void RunStopTest::scaleTicksSitWhereTheScreenRowsAre()
     runUntilStopAfter(100);
     const QString fault = ScaleFault(form_->grab().toImage());
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
-}
-
-void RunStopTest::scaleLabelsHangFromTheirTopLeftCorner()
-{
-    runUntilStopAfter(100);
-    const QImage window = form_->grab().toImage();
-    struct Label { int x; int y; };
-    for (const Label label : {Label{6, 15}, Label{6, 55}, Label{6, 95}, Label{6, 135}, Label{12, 175}, Label{10, 215}}) {
-        int firstRow = -1;
-        int firstColumn = 50;
-        for (int y = label.y - 4; y < label.y + 16; ++y) {
-            for (int x = 0; x < 29; ++x) {
-                if (IsDark(window.pixel(x, y))) {
-                    firstRow = firstRow < 0 ? y : firstRow;
-                    firstColumn = std::min(firstColumn, x);
-                }
-            }
-        }
-        // Glyphs start a little inside the text's box, never above or left of it.
-        QVERIFY2(firstRow >= label.y && firstRow <= label.y + 5, qPrintable(QString::number(firstRow)));
-        QVERIFY2(firstColumn >= label.x && firstColumn <= label.x + 3, qPrintable(QString::number(firstColumn)));
-    }
 }
 
 void RunStopTest::scaleSurvivesRepaints()

@@ -248,17 +248,25 @@ void WindowTest::scaleLabelsEndClearOfTheTicks()
         for (int x = 29; x < 34 && !majorTick; ++x)
             QVERIFY2(window.pixel(x, y) == face, qPrintable(QStringLiteral("label ink at (%1, %2)").arg(x).arg(y)));
     }
-    // Each label is there, and readable: ink at least 6 rows high.
-    for (int top : {15, 55, 95, 135, 175, 215}) {
+    // Each label hangs from the top-left corner of its text, its glyphs a little
+    // inside that box, never above or left of it, and is readable: ink at
+    // least 6 rows high.
+    struct Label { int x; int top; };
+    for (const Label label : {Label{6, 15}, {6, 55}, {6, 95}, {6, 135}, {12, 175}, {10, 215}}) {
         int firstRow = -1;
         int lastRow = -1;
-        for (int y = top; y < top + 16; ++y)
+        int firstColumn = 29;
+        for (int y = label.top - 4; y < label.top + 16; ++y)
             for (int x = 0; x < 29; ++x)
                 if (window.pixel(x, y) != face) {
                     firstRow = firstRow < 0 ? y : firstRow;
                     lastRow = y;
+                    firstColumn = std::min(firstColumn, x);
                 }
-        QVERIFY2(firstRow >= 0 && lastRow - firstRow + 1 >= 6, qPrintable(QStringLiteral("label at y %1").arg(top)));
+        QVERIFY2(firstRow >= label.top && firstRow <= label.top + 5 && lastRow - firstRow + 1 >= 6 &&
+                     firstColumn >= label.x && firstColumn <= label.x + 3,
+                 qPrintable(QStringLiteral("label at y %1: ink from (%2, %3) down to y %4")
+                                .arg(label.top).arg(firstColumn).arg(firstRow).arg(lastRow)));
     }
 }
 
