@@ -112,7 +112,7 @@ int main(int argc, char* argv[])
 
     // The application object is built outside the exception guard below:
     // without it there is nothing to show an error with.
-    PlatformStart platformStart(name + QStringLiteral(": ") + DisplayFailure(platforms, xDisplay, waylandDisplay));
+    PlatformStart platformStart(name, xDisplay, waylandDisplay);
     TApplication Application(argc, argv);
     platformStart.Opened();
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program's command line: --help and --version answer without a display,
 # a bad option gets one line and status 2 even without one, Qt's own options
-# still work, and no display or one that cannot be opened gets one line and 1.
+# still work, and no display or one that cannot be opened gets one line and 1;
+# any other failed start ends with a line that names its real cause.
 #
 #   cli_test.sh <program> <version>
 set -uo pipefail
@@ -73,6 +74,21 @@ for platform in wayland ""; do
     with="WAYLAND_DISPLAY=dead-socket QT_QPA_PLATFORM=$platform" run
     expect "a dead Wayland socket, platform '$platform'" 1 stderr '"dead-socket"'
 done
+
+# A library the X plugin needs is broken, on a display that works: the last
+# line names the plugin and why it cannot be loaded, after Qt's own lines,
+# and blames no display.
+mkdir "$scratch/broken"
+echo "not a library" >"$scratch/broken/libxcb-xkb.so.1"
+"$(dirname "$0")/with-xvfb" env LD_LIBRARY_PATH="$scratch/broken" timeout 20 "$program" >"$scratch/out" 2>"$scratch/err"
+status=$?
+echo "a broken libxcb-xkb: status $status, stderr: $(cat "$scratch/err")"
+[ "$status" -eq 1 ] || fail "a broken library: status $status, not 1"
+last=$(tail -n 1 "$scratch/err")
+grep -qF 'ekgdemo: cannot load the Qt platform plugin "xcb"' <<<"$last" || fail "a broken library: last line '$last'"
+grep -qF 'libxcb-xkb.so.1: file too short' <<<"$last" || fail "a broken library: the reason is not given"
+grep -qF 'Could not load the Qt platform plugin "xcb"' "$scratch/err" || fail "a broken library: Qt's own line is gone"
+grep -qF 'cannot open' "$scratch/err" && fail "a broken library: a display is blamed"
 
 # Qt takes -platform (which gives it a display) and -style; what is left is ours.
 run -platform offscreen -style Fusion --no-such-option
