@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the program as the README does, without the test packages (one line
-# says so), checks that cpack refuses the build for /usr/local, then builds it
+# says so, also when only what Qt's private API needs is missing), checks that cpack refuses the build for /usr/local, then builds it
 # for /usr and installs it: a desktop must start it from its menu entry (with
 # its sound and icons, in a folder that holds the sound), software centres
 # list it (metainfo), its manual and documents are there. Its Debian package
@@ -119,6 +119,15 @@ step configure "$cmake" -S "$source" -B "$tree" -DCMAKE_DISABLE_FIND_PACKAGE_GTe
     -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON
 expect "one line says the tests are left out" \
     test "$(grep -c 'Tests and benchmarks left out' "$scratch/configure.log")" -eq 1
+# Everything else there but what Qt's private API links: left out again, or
+# refused when the tests are asked for.
+step configure-xkb "$cmake" -S "$source" -B "$scratch/build-xkb" -DCMAKE_DISABLE_FIND_PACKAGE_XKB=ON
+expect "without XKB one line says the tests are left out" \
+    grep -q 'Tests and benchmarks left out: libxkbcommon-dev not found' "$scratch/configure-xkb.log"
+"$cmake" -S "$source" -B "$scratch/build-xkb" -DCMAKE_DISABLE_FIND_PACKAGE_XKB=ON -DBUILD_TESTING=ON \
+    >"$scratch/asked.log" 2>&1 && asked=configured || asked=stopped
+expect "and asking for the tests stops, naming it" \
+    test $asked = stopped -a -n "$(grep 'need libxkbcommon-dev' "$scratch/asked.log")"
 (cd "$tree" && "$cpack") >"$scratch/refused.log" 2>&1 && refused=no || refused=yes
 expect "cpack refuses to make a .deb of it" test $refused = yes -a -z "$(find "$tree" -name '*.deb')"
 expect "and says it needs a build for /usr" grep -q -- "-DCMAKE_INSTALL_PREFIX=/usr;" "$scratch/refused.log"
