@@ -23,6 +23,12 @@ struct TPaletteEntry
 class TXBitmap
 {
 public:
+    TXBitmap() = default;
+    // The row table points into the bitmap's own pixels: a copy's rows would
+    // still point into the original's.
+    TXBitmap(const TXBitmap&) = delete;
+    TXBitmap& operator=(const TXBitmap&) = delete;
+
     int Height() const { return height_; }
     int Width() const { return width_; }
     void SetHeight(int height);

@@ -50,10 +50,13 @@ std::string TooLarge(std::uintmax_t bytes)
     return "file too large (" + std::to_string(bytes) + " bytes; at most " + std::to_string(kMaxFileBytes) + ")";
 }
 
-// Closes the file however the reading ends.
+// Closes the file however the reading ends, once: it cannot be copied.
 struct OpenFile {
-    int fd;
+    explicit OpenFile(int descriptor) : fd(descriptor) {}
     ~OpenFile() { ::close(fd); }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    const int fd;
 };
 
 struct Format {
@@ -166,7 +169,7 @@ ReadResult ReadWavFile(const std::string& path)
 
     struct stat status {};
     if (::fstat(file.fd, &status) < 0)
-        return SystemError("cannot open", errno);
+        return SystemError("cannot examine", errno);
     if (!S_ISREG(status.st_mode))
         return Rejected("not a regular file");
     // The size is checked before anything is read, so a huge file costs nothing.

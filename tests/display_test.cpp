@@ -7,6 +7,10 @@
 #include <QtTest>
 
 #include <cstring>
+#include <type_traits>
+
+// A copied bitmap's rows would point into the original's pixels.
+static_assert(!std::is_copy_constructible_v<TXBitmap> && !std::is_copy_assignable_v<TXBitmap>);
 
 namespace {
 
