@@ -39,5 +39,5 @@ inline void SweepOncePerIteration(benchmark::State& state, OneSweepWindow& windo
     const ecg::RandomFn random = ecg::DefaultRandom();
     ecg::SynthesizeSignal(signal.data(), random);
     for (auto _ : state)
-        ecg::RunClicked(window, window.state, signal.data(), random);
+        ecg::RunClicked(window, window.state, std::span(signal).first<ecg::kSignalSamples>(), random);
 }

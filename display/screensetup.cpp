@@ -7,6 +7,17 @@ namespace {
 using ecg::kScreenHeight;
 using ecg::kScreenWidth;
 
+// The trace's band: black at its base up to the trace's own colour at its
+// top, the 64 levels FadeBmp64 steps a pixel down through, counted in the
+// pixel's low six bits. The blue band is FadeBmp32's, 32 levels.
+constexpr int kTraceBandBase = 128;
+constexpr int kTraceBandLevels = 64;
+static_assert(ecg::kTraceColour == kTraceBandBase + kTraceBandLevels - 1, "the trace is its band's brightest level");
+static_assert(kTraceBandBase % kTraceBandLevels == 0, "the band starts where the low six bits are 0");
+constexpr int kBlueBandBase = 96;
+constexpr int kBlueBandLevels = 32;
+static_assert(kBlueBandBase % kBlueBandLevels == 0, "the band starts where the low five bits are 0");
+
 void SetEntry(TXImage3& xmg, int index, int blue, int green, int red)
 {
     xmg.Palette[index] = TPaletteEntry{std::uint8_t(blue), std::uint8_t(green), std::uint8_t(red), 0};
@@ -17,12 +28,12 @@ void SetEntry(TXImage3& xmg, int index, int blue, int green, int red)
 // like background before the next fade sets it to 0.
 void FillPalette(TXImage3& xmg)
 {
-    for (int k = 0; k < 64; ++k)  // yellow, the trace's band
-        SetEntry(xmg, 128 + k, 0, 4 * k, 4 * k);
-    for (int k = 0; k < 32; ++k)  // blue
-        SetEntry(xmg, 96 + k, 8 * k, 0, 0);
+    for (int k = 0; k < kTraceBandLevels; ++k)  // yellow
+        SetEntry(xmg, kTraceBandBase + k, 0, 4 * k, 4 * k);
+    for (int k = 0; k < kBlueBandLevels; ++k)  // blue
+        SetEntry(xmg, kBlueBandBase + k, 8 * k, 0, 0);
     SetEntry(xmg, 0, 0, 0, 0);        // background
-    SetEntry(xmg, 2, 0, 128, 0);      // grid, dark green
+    SetEntry(xmg, ecg::kGridColour, 0, 128, 0);  // the grid's dark green
     SetEntry(xmg, 8, 128, 128, 128);  // grey
     SetEntry(xmg, 10, 0, 255, 0);     // bright green
     SetEntry(xmg, 11, 0, 255, 255);   // yellow

@@ -23,14 +23,15 @@ constexpr float kBeatTemplate[90] = {
 
 constexpr int kShortestBeat = 70;
 constexpr std::uint32_t kBeatLengths = 18;  // 70 .. 87 samples
-constexpr int kSignalLength = 7800;         // beats are chained until this is reached
+static_assert(kSignalFilled - 1 + kShortestBeat + int(kBeatLengths) - 1 <= kSignalSamples,
+              "the last beat, begun just short of the filled length, fits in the buffer");
 
 }  // namespace
 
 int SynthesizeSignal(std::int32_t* signal, const RandomFn& random)
 {
     int position = 0;
-    while (position < kSignalLength) {
+    while (position < kSignalFilled) {
         const int length = static_cast<int>(random() % kBeatLengths) + kShortestBeat;
         // Stored in single precision: the samples depend on this rounding.
         const float amplitude = static_cast<float>((random() % 100) * 0.01 + 4.5);

@@ -69,7 +69,8 @@ private:
     int& depth_;
 };
 
-void SweepUntilStopped(SweepHost& host, const RunState& state, const std::int32_t* signal, const RandomFn& random)
+void SweepUntilStopped(SweepHost& host, const RunState& state, std::span<const std::int32_t, kSignalSamples> signal,
+                       const RandomFn& random)
 {
     // The flags are read from the state every time: handlers that run inside
     // ProcessMessages change them. A sample's dots show only with the next
@@ -129,7 +130,8 @@ void FadeOutTrace(SweepHost& host, const RunState& state)
 
 }  // namespace
 
-void RunClicked(SweepHost& host, RunState& state, const std::int32_t* signal, const RandomFn& random)
+void RunClicked(SweepHost& host, RunState& state, std::span<const std::int32_t, kSignalSamples> signal,
+                const RandomFn& random)
 {
     if (state.closed)
         return;

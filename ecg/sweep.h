@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <span>
 
 namespace ecg {
 
@@ -26,6 +27,8 @@ inline constexpr std::chrono::milliseconds kSamplePeriod{5};
 inline constexpr int kFirstColumn = 2;
 inline constexpr int kColumnEnd = 597;         // one past the last column swept
 inline constexpr std::uint32_t kStartOffsets = 7000;
+// A sweep reads samples start + 2 .. start + 597 with start below 7000.
+static_assert(int(kStartOffsets) - 1 + kColumnEnd < kSignalFilled, "every sweep reads synthesised samples only");
 inline constexpr int kFadeOutPasses = 64;
 
 // What the sweep needs of the window it runs in.
@@ -83,10 +86,10 @@ constexpr bool IsBeatCue(std::int32_t a, std::int32_t b)
 // At the nesting limit the innermost sweep goes on instead of a new one: the
 // flag it reads is clear again. Once the window has closed, a click that was
 // already on its way starts nothing.
-// A sweep reads samples start + 2 .. start + 597 with start below 7000, so the
-// signal must hold 7597 samples; samples from -39 to 158 keep every dot and its
-// halo on the screen (the synthesised signal stays within -4 .. 100).
-void RunClicked(SweepHost& host, RunState& state, const std::int32_t* signal, const RandomFn& random);
+// Samples from -39 to 158 keep every dot and its halo on the screen (the
+// synthesised signal stays within -4 .. 100).
+void RunClicked(SweepHost& host, RunState& state, std::span<const std::int32_t, kSignalSamples> signal,
+                const RandomFn& random);
 
 // Stop: sets the stop flag, so that every sweep ends, and fades the trace out
 // in 64 passes of a sample period each, showing the grid alone at the end.

@@ -62,7 +62,7 @@ public:
 
     void ClickRun()
     {
-        ecg::RunClicked(*this, state, signal.data(), random_);
+        ecg::RunClicked(*this, state, std::span(signal).first<ecg::kSignalSamples>(), random_);
         Record(Call::RunReturned);
     }
 
