@@ -202,7 +202,8 @@ void TForm1::Button1Click()
     ecg::RunClicked(*this, RunState, Signal, Random);
 }
 
-// Stop: runs inside a sweep's event handling; the sweep ends once this returns.
+// Stop: fades the trace out, sweeping or not. Clicked during a sweep, it runs
+// inside the sweep's event handling, and the sweep ends once it returns.
 void TForm1::Button2Click()
 {
     ecg::StopClicked(*this, RunState);
