@@ -1,9 +1,9 @@
 // Drives the real window through several sweeps and prints how the sweep
-// feels: the length of a sweep, the CPU it takes, how fast Stop answers and
-// how long the fade-out lasts. Without an argument it measures twice, as
-// child processes: under Qt's offscreen platform and on a real X server (a
-// private Xvfb, through tests/with-xvfb); with a platform's name it measures
-// on that platform only.
+// feels: the length of a sweep, the CPU it takes and how often it wakes, how
+// fast Stop answers and how long the fade-out lasts. Without an argument it
+// measures twice, as child processes: under Qt's offscreen platform and on a
+// real X server (a private Xvfb, through tests/with-xvfb); with a platform's
+// name it measures on that platform only.
 //
 // Sweep length: the sweep lets the window process its events once every 4
 // samples, 149 times a sweep of 595 samples; a 0 ms timer fires once in each
@@ -56,6 +56,14 @@ double CpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](timeval t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// How often the window's thread has gone to sleep and been woken again.
+long WakeUps()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
 }
 
 // Posts a press and a release on the button, as the window system would,
@@ -126,8 +134,10 @@ int Measure(int argc, char* argv[], const char* platform)
     everyCall.start();
     const Clock::time_point sweepStart = Clock::now();
     const double cpuStart = CpuSeconds();
+    const long wakeUpsStart = WakeUps();
     form.Button1->click();
     const double cpuUsed = CpuSeconds() - cpuStart;
+    const long wakeUps = WakeUps() - wakeUpsStart;
     const double wall = std::chrono::duration<double>(Clock::now() - sweepStart).count();
     everyCall.stop();
     const double sweepMs = Milliseconds(calls.back() - calls.front()) / kPaceSweeps;
@@ -160,6 +170,8 @@ int Measure(int argc, char* argv[], const char* platform)
                 sweepMs, sweepMs / kSweepPauses, kSweepPauses, kPaceSweeps);
     std::printf("  CPU:           %.2f%% of one core while sweeping (user + system over %.1f s wall)\n",
                 100.0 * cpuUsed / wall, wall);
+    std::printf("  Wake-ups:      %.0f a second while sweeping (the window thread's voluntary context switches)\n",
+                double(wakeUps) / wall);
     std::printf("  Stop answers:  mean %.1f ms, worst %.1f ms over %d clicks\n", answer.mean, answer.max, kStops);
     std::printf("  Fade-out:      mean %.1f ms, %.4f x its 64 passes of 5 ms (%.0f ms); worst %.1f ms\n",
                 fadeOut.mean, fadeOut.mean / kFadeOutPasses, kFadeOutPasses, fadeOut.max);
