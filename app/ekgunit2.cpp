@@ -1,6 +1,5 @@
 #include "app/ekgunit2.h"
 
-#include "app/sleep.h"
 #include "app/tapplication.h"
 #include "app/tmediaplayer.h"
 #include "display/screensetup.h"
@@ -9,7 +8,6 @@
 
 #include <QAccessibleWidget>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QIcon>
 #include <QPainter>
 #include <QPushButton>
@@ -277,7 +275,7 @@ void TForm1::ShowPicture()
 
 void TForm1::ProcessMessages()
 {
-    QCoreApplication::processEvents();
+    sweepEvents_.ProcessMessages();
 }
 
 std::chrono::steady_clock::time_point TForm1::Now() const
@@ -287,7 +285,7 @@ std::chrono::steady_clock::time_point TForm1::Now() const
 
 void TForm1::SleepUntil(std::chrono::steady_clock::time_point deadline)
 {
-    ::SleepUntil(deadline);
+    sweepEvents_.SleepUntil(deadline);
 }
 
 void TForm1::PlayBeat()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/sweepevents.h"
 #include "ecg/sweep.h"
 
 #include <QWidget>
@@ -54,6 +55,7 @@ private:
     void DrawScale(QPainter& painter) const;
     void FitOuterSize();
 
+    SweepEvents sweepEvents_;
     bool scaleShown_ = false;
     bool outerSizeFitted_ = false;
 };

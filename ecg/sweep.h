@@ -44,6 +44,7 @@ public:
     virtual void ProcessMessages() = 0;
     virtual std::chrono::steady_clock::time_point Now() const = 0;
     // Returns once the steady clock reaches the deadline, at once if it has.
+    // The window may answer the desktop meanwhile, but no click handler runs here.
     virtual void SleepUntil(std::chrono::steady_clock::time_point deadline) = 0;
     virtual void PlayBeat() = 0;
     virtual bool SoundOn() const = 0;

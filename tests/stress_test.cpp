@@ -405,8 +405,10 @@ void StressTest::clickStormsNestNoDeeperThanTheLimit()
 }
 
 // Each round a new window: Run, perhaps a second Run nested in the first sweep,
-// then after a random time either the close, or a Stop and the close right
-// behind it, so that the close comes during the fade-out.
+// then after a random time either the close, or a Stop and, once it has landed,
+// the close, which then comes during the fade-out. (A sweep's waits answer
+// posted events at once but hold clicks back, so a close posted right behind
+// the Stop would overtake it.)
 void StressTest::closingEndsTheWindowsLoopPromptly()
 {
     std::mt19937 random(7);
@@ -437,8 +439,10 @@ void StressTest::closingEndsTheWindowsLoopPromptly()
                 secondRun->post();
                 self.wait(secondWait);
             }
-            if (stop)
+            if (stop) {
                 stop->post();
+                self.waitUntil([&] { return handlers.depth() == 2; });
+            }
             QMetaObject::invokeMethod(&form, &QWidget::close, Qt::QueuedConnection);
         });
         loop.exec();

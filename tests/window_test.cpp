@@ -275,7 +275,10 @@ void WindowTest::scaleLabelsEndClearOfTheTicks()
 
 // What a screen reader finds: a window, a named screen that says whether it
 // sweeps, and a sound button that says the sound's state beside its caption,
-// which names the next action. Each change comes with the event a reader announces.
+// which names the next action. Each change comes with the event a reader
+// announces. While the monitor sweeps, the window answers what the desktop posts
+// (a reader's questions) between its pictures, but a key handed back to it (as
+// the reader's bridge does) waits for its message processing.
 void WindowTest::screenReaderNamesAndStates()
 {
     // Qt sends these events only while a reader's bridge is active, and
@@ -289,11 +292,20 @@ void WindowTest::screenReaderNamesAndStates()
     QCOMPARE(AccessibleText(form_->xmg, QAccessible::Name), QStringLiteral("ECG monitor"));
 
     QString sweeping;
+    QImage pictureAsked, pictureAnswered, pictureAtKey;
+    connect(form_->Button2, &QPushButton::pressed, [&] { pictureAtKey = form_->xmg->grab().toImage(); });
     QTimer::singleShot(200, form_, [&] {
         sweeping = AccessibleText(form_->xmg, QAccessible::Description);
-        form_->Button2Click();
+        pictureAsked = form_->xmg->grab().toImage();
+        QMetaObject::invokeMethod(form_, [&] { pictureAnswered = form_->xmg->grab().toImage(); }, Qt::QueuedConnection);
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+            QCoreApplication::postEvent(form_->Button2, new QKeyEvent(type, Qt::Key_Space, Qt::NoModifier, " "));
     });
+    // Ends the sweep should the key never come.
+    QTimer::singleShot(5000, form_, [this] { form_->Button2Click(); });
     form_->Button1Click();
+    QVERIFY2(pictureAnswered == pictureAsked, "a posted event waited for the next picture");
+    QVERIFY2(!pictureAtKey.isNull() && pictureAtKey != pictureAsked, "a key was handled between two pictures");
     const QString stopped = AccessibleText(form_->xmg, QAccessible::Description);
     QVERIFY2(sweeping.startsWith(QStringLiteral("Sweeping")), qPrintable(sweeping));
     QVERIFY2(stopped.startsWith(QStringLiteral("Stopped")) && stopped.contains(QStringLiteral("-0.5 to +2.0")),
