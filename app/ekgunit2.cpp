@@ -31,13 +31,11 @@ const QString kCaption = QStringLiteral(EKGDEMO_TITLE);
 const QString kSoundOnCaption = QStringLiteral("Sound &ON");
 const QString kSoundOffCaption = QStringLiteral("Sound &OFF");
 
-// What a screen reader says of the screen and of the sound's state; the sound
-// button's caption names the next action, not the state.
+// What a screen reader says of the screen and of the sound switch.
 const QString kScreenName = QStringLiteral("ECG monitor");
 const QString kSweepingDescription = QStringLiteral("Sweeping: the ECG trace runs across the grid, on a scale from -0.5 to +2.0");
 const QString kStoppedDescription = QStringLiteral("Stopped, on a scale from -0.5 to +2.0");
-const QString kSoundOnDescription = QStringLiteral("Sound is on");
-const QString kSoundOffDescription = QStringLiteral("Sound is off");
+const QString kSoundSwitchName = QStringLiteral("Sound");
 
 // The window's stored size is its outer size, frame and title bar included.
 constexpr QPoint kOuterPosition(192, 124);
@@ -96,20 +94,76 @@ void DrawLineTo(QPainter& painter, QPoint from, QPoint to)
     painter.drawLine(from, to - step);
 }
 
+// To a screen reader the sound button is a check box named "Sound", checked
+// while the sound is on: a reader says the state as it switches, and Orca does
+// so for a check box only. The caption the eye sees names the next action.
+class SoundSwitchAccessible : public QAccessibleWidget
+{
+public:
+    explicit SoundSwitchAccessible(QWidget* button)
+        : QAccessibleWidget(button, QAccessible::CheckBox)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? kSoundSwitchName : QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State switchState = QAccessibleWidget::state();
+        switchState.checkable = true;
+        switchState.checked = SoundFlag;
+        return switchState;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList{toggleAction()} + QAccessibleWidget::actionNames();
+    }
+
+    // Pressed as its access key presses it, so the click waits, as a key's
+    // does, for a running sweep's message processing.
+    void doAction(const QString& action) override
+    {
+        if (action == toggleAction())
+            button()->animateClick();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+    QStringList keyBindingsForAction(const QString& action) const override
+    {
+        if (action != toggleAction())
+            return QAccessibleWidget::keyBindingsForAction(action);
+        return {QKeySequence::mnemonic(button()->text()).toString(QKeySequence::NativeText)};
+    }
+
+private:
+    QPushButton* button() const { return static_cast<QPushButton*>(widget()); }
+};
+
 // Screen readers announce the window as a window (a bare widget would be a
-// mere filler) and the screen as a chart of the signal.
+// mere filler), the screen as a chart of the signal and the sound button as
+// a switch. Qt makes a button's accessible object as soon as its caption is
+// set, so the sound button is told by its name, which it gets first.
 QAccessibleInterface* AccessibleFor(const QString& className, QObject* object)
 {
     if (className == QLatin1String("TForm1"))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     if (className == QLatin1String("TXImage3"))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Chart);
+    if (className == QLatin1String("QPushButton") && object->objectName() == QLatin1String("Button3"))
+        return new SoundSwitchAccessible(static_cast<QWidget*>(object));
     return nullptr;
 }
 
-QPushButton* MakeButton(QWidget* parent, const QString& caption, int left)
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int left)
 {
-    auto* button = new QPushButton(caption, parent);
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setText(caption);
     button->setGeometry(left, 256, 75, 25);
     // Enter, like Space, presses the focused button; Run and Stop hand the
     // focus to each other, so Enter alone starts and stops the sweep.
@@ -145,10 +199,9 @@ TForm1::TForm1(QWidget* parent)
     xmg->setGeometry(128, 56, 105, 105);
     xmg->setAccessibleName(kScreenName);
     xmg->setAccessibleDescription(kStoppedDescription);
-    Button1 = MakeButton(this, QStringLiteral("&Run"), 160);
-    Button2 = MakeButton(this, QStringLiteral("&Stop"), 344);
-    Button3 = MakeButton(this, kSoundOnCaption, 512);
-    Button3->setAccessibleDescription(kSoundOffDescription);
+    Button1 = MakeButton(this, "Button1", QStringLiteral("&Run"), 160);
+    Button2 = MakeButton(this, "Button2", QStringLiteral("&Stop"), 344);
+    Button3 = MakeButton(this, "Button3", kSoundOnCaption, 512);
     MediaPlayer1 = new TMediaPlayer(this);
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, Button3);
@@ -175,14 +228,22 @@ void TForm1::FormCreate()
     MediaPlayer1->Open();
 }
 
-// The caption names what the next click does; the description, the state.
+// The caption names what the next click does; to a screen reader the switch
+// tells the state.
 void TForm1::Button3Click()
 {
     SoundFlag = !SoundFlag;
     if (!SoundFlag)
         MediaPlayer1->Stop();
     Button3->setText(SoundFlag ? kSoundOffCaption : kSoundOnCaption);
-    Button3->setAccessibleDescription(SoundFlag ? kSoundOnDescription : kSoundOffDescription);
+    QAccessible::State switched;
+    switched.checked = true;
+    QAccessibleStateChangeEvent switchedEvent(Button3, switched);
+    QAccessible::updateAccessibility(&switchedEvent);
+    // A screen reader speaks the changes of the focused control only: the
+    // access key, like a click, leaves the focus on the switch, whose new
+    // state the reader then says in full.
+    Button3->setFocus();
 }
 
 // Closing also ends every sweep and fade-out, and a click that was already
