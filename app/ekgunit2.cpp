@@ -31,10 +31,13 @@ const QString kCaption = QStringLiteral(EKGDEMO_TITLE);
 const QString kSoundOnCaption = QStringLiteral("Sound &ON");
 const QString kSoundOffCaption = QStringLiteral("Sound &OFF");
 
-// What a screen reader says of the screen and of the sound switch.
+// What a screen reader says of the screen, of the monitor's state and of the
+// sound switch.
 const QString kScreenName = QStringLiteral("ECG monitor");
 const QString kSweepingDescription = QStringLiteral("Sweeping: the ECG trace runs across the grid, on a scale from -0.5 to +2.0");
 const QString kStoppedDescription = QStringLiteral("Stopped, on a scale from -0.5 to +2.0");
+const QString kMonitorSweeping = QStringLiteral("The monitor is sweeping");
+const QString kMonitorStopped = QStringLiteral("The monitor is stopped");
 const QString kSoundSwitchName = QStringLiteral("Sound");
 
 // The window's stored size is its outer size, frame and title bar included.
@@ -202,6 +205,7 @@ TForm1::TForm1(QWidget* parent)
     Button1 = MakeButton(this, "Button1", QStringLiteral("&Run"), 160);
     Button2 = MakeButton(this, "Button2", QStringLiteral("&Stop"), 344);
     Button3 = MakeButton(this, "Button3", kSoundOnCaption, 512);
+    TellMonitorState(kMonitorStopped);
     MediaPlayer1 = new TMediaPlayer(this);
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, Button3);
@@ -361,6 +365,7 @@ bool TForm1::SoundOn() const
 
 void TForm1::SweepStarting()
 {
+    TellMonitorState(kMonitorSweeping);
     Button2->setFocus();
     scaleShown_ = true;
     update();
@@ -369,7 +374,16 @@ void TForm1::SweepStarting()
 
 void TForm1::SweepStopping()
 {
+    TellMonitorState(kMonitorStopped);
     xmg->setAccessibleDescription(kStoppedDescription);
+}
+
+// A screen reader speaks the control that gets the focus, not the screen: Run
+// and Stop, which hand the focus to each other, carry the monitor's state.
+void TForm1::TellMonitorState(const QString& state)
+{
+    Button1->setAccessibleDescription(state);
+    Button2->setAccessibleDescription(state);
 }
 
 void TForm1::StopDone()

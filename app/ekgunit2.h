@@ -52,6 +52,7 @@ private:
     void SweepStopping() override;
     void StopDone() override;
 
+    void TellMonitorState(const QString& state);
     void DrawScale(QPainter& painter) const;
     void FitOuterSize();
 

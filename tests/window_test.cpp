@@ -289,7 +289,8 @@ void WindowTest::scaleLabelsEndClearOfTheTicks()
 }
 
 // What a screen reader finds: a window; a named screen that says whether it
-// sweeps; a sound switch, checked while the sound is on. Each change comes with
+// sweeps; Run and Stop, which take the focus in turn, telling the monitor's
+// state; a sound switch, checked while the sound is on. Each change comes with
 // the event a reader announces. While the monitor sweeps, the window answers
 // what the desktop posts (a reader's questions) between its pictures, but a key
 // handed back to it (as the reader's bridge does) waits for its message processing.
@@ -302,10 +303,12 @@ void WindowTest::screenReaderNamesAndStates()
     QCOMPARE(AccessibleText(form_->xmg, QAccessible::Name), QStringLiteral("ECG monitor"));
 
     QString sweeping;
+    QString focusedSweeping;
     QImage pictureAsked, pictureAnswered, pictureAtKey;
     connect(form_->Button2, &QPushButton::pressed, [&] { pictureAtKey = form_->xmg->grab().toImage(); });
     QTimer::singleShot(200, form_, [&] {
         sweeping = AccessibleText(form_->xmg, QAccessible::Description);
+        focusedSweeping = AccessibleText(QApplication::focusWidget(), QAccessible::Description);
         pictureAsked = form_->xmg->grab().toImage();
         QMetaObject::invokeMethod(form_, [&] { pictureAnswered = form_->xmg->grab().toImage(); }, Qt::QueuedConnection);
         for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
@@ -320,6 +323,9 @@ void WindowTest::screenReaderNamesAndStates()
     QVERIFY2(sweeping.startsWith(QStringLiteral("Sweeping")), qPrintable(sweeping));
     QVERIFY2(stopped.startsWith(QStringLiteral("Stopped")) && stopped.contains(QStringLiteral("-0.5 to +2.0")),
              qPrintable(stopped));
+    QCOMPARE(focusedSweeping, QStringLiteral("The monitor is sweeping"));
+    QCOMPARE(AccessibleText(QApplication::focusWidget(), QAccessible::Description),
+             QStringLiteral("The monitor is stopped"));
 
     QAccessibleInterface* soundSwitch = QAccessible::queryAccessibleInterface(form_->Button3);
     QCOMPARE(soundSwitch->role(), QAccessible::CheckBox);
