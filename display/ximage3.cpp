@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -13,6 +15,33 @@ void ConvertSpan(const std::uint8_t* source, int first, int end, const QRgb* col
 {
     for (int x = first; x < end; ++x)
         target[x] = colours[source[x]];
+}
+
+// Only the parts of a changed span that did change: a fade dims a few
+// stretches of trail along a row, which the span joins up.
+void MarkChangedParts(DevicePicture& device, int row, const std::uint8_t* source, const std::uint8_t* shown,
+                      int first, int end, int width)
+{
+    constexpr int kPart = DevicePicture::kPartWidth;
+    for (int x = first - first % kPart; x < end; x += kPart) {
+        const int partEnd = std::min(x + kPart, width);
+        // A whole part is compared as one word.
+        const bool changed = partEnd - x == kPart ? std::memcmp(source + x, shown + x, kPart) != 0
+                                                  : !std::equal(source + x, source + partEnd, shown + x);
+        if (changed)
+            device.MarkChanged(row, x, partEnd);
+    }
+}
+
+// The device pixels that an area of size at the widget's top-left corner
+// covers, under the painter's transform to device pixels: those whose centres
+// lie inside it. That is how Qt clips a widget whose edges fall between device
+// pixels, as the screen's left edge does at 125 % (x 50 is device x 62.5).
+QRect CoveredDevicePixels(const QTransform& toDevice, QSize size)
+{
+    const QPoint topLeft = toDevice.map(QPointF(0, 0)).toPoint();
+    const QPoint end = toDevice.map(QPointF(size.width(), size.height())).toPoint();
+    return QRect(topLeft, end - QPoint(1, 1));
 }
 
 }  // namespace
@@ -88,6 +117,10 @@ void TXImage3::Draw()
             std::copy_n(bitmap.Row(y), width, shownPixels_.begin() + std::ptrdiff_t(y) * width);
             ConvertSpan(bitmap.Row(y), 0, width, shownColours_.data(), targetRow(y));
         }
+        if (resized)
+            devicePicture_.reset();
+        else if (devicePicture_)
+            devicePicture_->UpdateAll(picture_);
         update();
         return;
     }
@@ -108,11 +141,22 @@ void TXImage3::Draw()
         while (source[end - 1] == shown[end - 1])
             --end;
         ConvertSpan(source, first, end, shownColours_.data(), targetRow(y));
+        if (devicePicture_)
+            MarkChangedParts(*devicePicture_, height - 1 - y, source, shown, first, end, width);
         std::copy(source + first, source + end, shown + first);
         changed |= QRect(first, height - 1 - y, end - first, 1);
     }
-    if (!changed.isEmpty())
-        update(changed);
+    if (changed.isEmpty())
+        return;
+    if (devicePicture_)
+        devicePicture_->Update(picture_);
+    // Enlarged by a fraction, a picture pixel's light reaches into device
+    // pixels that Qt counts to its neighbours: two device pixels at most,
+    // fewer than two picture pixels.
+    const qreal ratio = devicePixelRatioF();
+    if (ratio > 1 && ratio != std::floor(ratio))
+        changed.adjust(-2, -2, 2, 2);
+    update(changed);
 }
 
 void TXImage3::paintEvent(QPaintEvent* event)
@@ -122,9 +166,33 @@ void TXImage3::paintEvent(QPaintEvent* event)
     // the first Draw, would show whatever memory was there.
     if (!picture_.rect().contains(event->rect()))
         painter.fillRect(event->rect(), palette().window());
-    // On a scaled screen each picture pixel becomes a block of whole device
-    // pixels, never a blend of its neighbours.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    // The picture's pixels are the widget's: only the part asked for is copied.
+    if (picture_.isNull())
+        return;
+    // Enlarged, the picture is spread over the device pixels it covers. At
+    // 100 %, or on a screen scaled below it, Qt copies its pixels.
+    const QTransform toDevice = painter.deviceTransform();
+    const QRect covered = CoveredDevicePixels(toDevice, picture_.size());
+    if (toDevice.isScaling() && covered.width() >= picture_.width() && covered.height() >= picture_.height()) {
+        paintSpread(painter, event->rect(), covered);
+        return;
+    }
+    // The picture's pixels are the widget's: only the part asked for is
+    // copied, and Draw need keep no device picture up to date.
+    devicePicture_.reset();
     painter.drawImage(event->rect(), picture_, event->rect());
+}
+
+// The picture spread over the device pixels it covers, its edges on theirs, so
+// that no picture pixel gives any of its light outside them, and copied one
+// to one where asked.
+void TXImage3::paintSpread(QPainter& painter, const QRect& area, const QRect& covered)
+{
+    if (!devicePicture_ || devicePicture_->PictureSize() != picture_.size()
+        || devicePicture_->Image().size() != covered.size())
+        devicePicture_.emplace(picture_, covered.size());
+    const QTransform toDevice = painter.deviceTransform();
+    const QRect asked = toDevice.mapRect(QRectF(area)).toAlignedRect().translated(-covered.topLeft());
+    const QRect part = asked & devicePicture_->Image().rect();
+    painter.setWorldTransform(toDevice.inverted());
+    painter.drawImage(part.topLeft() + covered.topLeft(), devicePicture_->Image(), part);
 }

@@ -1,11 +1,16 @@
 #pragma once
 
+#include "display/devicepicture.h"
+
 #include <QImage>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
+
+class QPainter;
 
 // One entry of the screen's palette table, in the byte order the table is filled in.
 struct TPaletteEntry
@@ -54,6 +59,11 @@ private:
 // program writes pixels of bitmap 0 through its row table and calls Draw() to
 // put the picture on the screen as it is at that moment. Until the first
 // Draw there is no picture, and the widget shows the window's face.
+//
+// On a scaled screen the picture fills the device pixels it covers, each
+// picture pixel giving them its light in proportion to the area it covers
+// (DevicePicture): whole blocks at 200 %, and at 125 % or 150 % every grid
+// line as bright as the others.
 class TXImage3 : public QWidget
 {
     Q_OBJECT
@@ -81,8 +91,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void paintSpread(QPainter& painter, const QRect& area, const QRect& covered);
+
     // The picture as converted and shown by the last Draw, and its colours.
     QImage picture_;
     std::vector<std::uint8_t> shownPixels_;
     std::array<QRgb, 256> shownColours_{};
+
+    // On a scaled screen, from its first paint there: the picture in device
+    // pixels, which each Draw brings up to date where the picture changed.
+    std::optional<DevicePicture> devicePicture_;
 };

@@ -2,6 +2,7 @@
 
 #include "display/screensetup.h"
 #include "display/ximage3.h"
+#include "tests/monitorpicture.h"
 
 #include <QBackingStore>
 #include <QtTest>
@@ -69,6 +70,7 @@ private slots:
     void drawCopiesThePictureAtTheCall();
     void drawRepaintsWhatChanged();
     void drawScalesByWholePixels();
+    void drawGivesEveryGridLineTheSameLight();
 };
 
 void DisplayTest::bitmapRowsLieWidthApartFromTheBottom()
@@ -253,6 +255,67 @@ void DisplayTest::drawScalesByWholePixels()
                 const bool dot = y / scale == 149 && x / scale >= 100 && x / scale < 110 && x / scale % 2 == 0;
                 QCOMPARE(shown.pixel(x, y), dot ? qRgb(252, 252, 0) : qRgb(0, 0, 0));
             }
+    }
+}
+
+// Each picture pixel gives the device pixels it covers its share of light, so
+// on a screen scaled by a fraction every grid line carries the same light, and
+// stays sharp: none spread thin over two device pixels. The screen lies as in
+// the window, where at 125 % its left edge falls between device pixels (x 50
+// is 62.5). The grid and then a few dots come in Draws of what changed, as in
+// a sweep, and their repaints must leave what a screen drawn in one go shows.
+// display_tests_hidpi runs this at 2, display_tests_fractional at 1.25.
+void DisplayTest::drawGivesEveryGridLineTheSameLight()
+{
+    QWidget window;
+    window.resize(700, 240);
+    auto* xmg = new TXImage3(&window);
+    SetUpScreen(*xmg);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    PaintRecorder paints;
+    xmg->installEventFilter(&paints);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 600; ++x)
+            xmg->rows()[y][x] = monitor::OnGrid(x, y) ? 2 : 0;
+    xmg->Draw();
+    QTRY_VERIFY((QRegion(xmg->rect()) - paints.painted).isEmpty());
+    paints.painted = QRegion();
+    for (int x : {101, 233, 402})
+        xmg->rows()[77][x] = 191;
+    xmg->Draw();
+    QTRY_VERIFY(!paints.painted.isEmpty());
+
+    const qreal scale = window.devicePixelRatioF();
+    const QRect screen(QPoint(qRound(50 * scale), qRound(20 * scale)),
+                       QPoint(qRound(650 * scale) - 1, qRound(220 * scale) - 1));
+    const QImage shown = dynamic_cast<QImage*>(window.backingStore()->paintDevice())
+                             ->copy(screen)
+                             .convertToFormat(QImage::Format_RGB32);
+    TXImage3 whole;
+    SetUpScreen(whole);
+    std::copy_n(xmg->rows()[0], 600 * 200, whole.rows()[0]);
+    whole.Draw();
+    QVERIFY(shown == whole.grab().toImage().convertToFormat(QImage::Format_RGB32));
+
+    // Green across a line, through a cell's middle, in device pixels of the
+    // grid's colour; and its brightest pixel.
+    for (const bool vertical : {true, false}) {
+        for (const int line : vertical ? monitor::kGridColumns : monitor::kGridRows) {
+            const int first = int((vertical ? line : 199 - line) * scale);
+            const int along = int((vertical ? 180 : 285) * scale);
+            qreal light = 0;
+            int brightest = 0;
+            for (int across = std::max(0, first - 1); across <= first + int(scale) + 1; ++across) {
+                const QPoint device = vertical ? QPoint(across, along) : QPoint(along, across);
+                const int green = shown.rect().contains(device) ? qGreen(shown.pixel(device)) : 0;
+                light += green / 128.0;
+                brightest = std::max(brightest, green);
+            }
+            const QString where = QStringLiteral("%1 %2: light %3, brightest %4")
+                                      .arg(vertical ? "column" : "row").arg(line).arg(light).arg(brightest);
+            QVERIFY2(std::abs(light - scale) < 0.03 * scale && brightest >= 0.6 * 128, qPrintable(where));
+        }
     }
 }
 
