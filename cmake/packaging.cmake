@@ -20,8 +20,9 @@ set(CPACK_STRIP_FILES ON)
 # dpkg-shlibdeps finds the libraries the program links (Qt, libpulse, libc).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads its platform plugins at run time, out of sight of dpkg-shlibdeps;
-# without them the program cannot open a window.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+# without them the program cannot open a window. The window's text is in
+# Liberation Sans, whose digits fit the scale's labels.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2")
 # With it the program runs natively on a Wayland desktop, not through XWayland.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 include(CPack)

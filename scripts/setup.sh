@@ -6,8 +6,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build"
 
-# What the program needs to build and run (Qt SVG renders the icons at build time).
-run_packages=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libpulse-dev fonts-dejavu-core)
+# What the program needs to build and run (Qt SVG renders the icons at build
+# time; the window's text is in Liberation Sans).
+run_packages=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libpulse-dev fonts-dejavu-core fonts-liberation2)
 
 # Installs those of the given packages that are not installed yet, through
 # sudo unless already root; quiet when nothing is missing.

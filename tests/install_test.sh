@@ -144,7 +144,7 @@ deb=$(echo "$scratch"/deb/*.deb)
 dpkg-deb -I "$deb"
 expect "the package is named ekgdemo" test "$(dpkg-deb -f "$deb" Package)" = ekgdemo
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt6widgets6 libpulse0 qt6-qpa-plugins; do
+for package in libqt6widgets6 libpulse0 qt6-qpa-plugins fonts-liberation2; do
     expect "it depends on $package" grep -Eq "(^|, )$package( |,|$)" <<<"$depends"
 done
 expect "it recommends qt6-wayland" test "$(dpkg-deb -f "$deb" Recommends)" = qt6-wayland
