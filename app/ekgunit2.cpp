@@ -89,14 +89,6 @@ QFont ScaleFont(QFont font)
     return font;
 }
 
-// A straight line from one point towards another, without that end point,
-// which the next segment of a pen's path would paint again.
-void DrawLineTo(QPainter& painter, QPoint from, QPoint to)
-{
-    const QPoint step((to.x() > from.x()) - (to.x() < from.x()), (to.y() > from.y()) - (to.y() < from.y()));
-    painter.drawLine(from, to - step);
-}
-
 // To a screen reader the sound button is a check box named "Sound", checked
 // while the sound is on: a reader says the state as it switches, and Orca does
 // so for a check box only. The caption the eye sees names the next action.
@@ -283,15 +275,22 @@ void TForm1::paintEvent(QPaintEvent*)
     DrawScale(painter);
 }
 
-// The scale beside the screen, in the window's pen, its labels in the window's
-// font made to fit; text without background.
+// The scale beside the screen in the window's text colour, its labels in the
+// window's font made to fit; text without background. The axis runs from y
+// 220 up to y 21 and each tick ends at x 40, a pen's line without its end
+// point. They are filled as rectangles blended at their edges, so that at a
+// fractional scale each gives the device pixels it covers its share: every
+// tick as thick as the others, where a pen's line would be one device pixel
+// wide here and two there.
 void TForm1::DrawScale(QPainter& painter) const
 {
-    DrawLineTo(painter, {kAxisX, kScaleBottom}, {kAxisX, kScreenTop});
+    const QColor ink = palette().color(QPalette::WindowText);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(QRectF(kAxisX, kScreenTop + 1, 1, kScaleBottom - kScreenTop), ink);
     for (int y = kScreenTop; y <= kScaleBottom; y += kRowsPerMajorTick)
-        DrawLineTo(painter, {kMajorTickLeft, y}, {kTickEnd, y});
+        painter.fillRect(QRectF(kMajorTickLeft, y, kTickEnd - kMajorTickLeft, 1), ink);
     for (int y = kScreenTop; y < kScaleBottom; y += kRowsPerMinorTick)
-        DrawLineTo(painter, {kMinorTickLeft, y}, {kTickEnd, y});
+        painter.fillRect(QRectF(kMinorTickLeft, y, kTickEnd - kMinorTickLeft, 1), ink);
 
     painter.setFont(ScaleFont(font()));
     const int ascent = painter.fontMetrics().ascent();

@@ -73,6 +73,7 @@ private slots:
     void font();
     void screenAfterStartUp();
     void scaleLabelsEndClearOfTheTicks();
+    void scaleTicksEvenlyThick();
     void screenReaderNamesAndStates();
     void ctrlQClosesTheWindow();
     void exceptionInAHandlerIsShownAndTheProgramGoesOn();
@@ -300,6 +301,28 @@ void WindowTest::scaleLabelsEndClearOfTheTicks()
             inkedRows += inked;
         }
         QCOMPARE(inkedRows, 8);
+    }
+}
+
+// At a fractional scale each tick gives the device pixels it covers its share
+// of ink, so every major tick is as thick as the others, every minor one too.
+// window_tests_fractional runs this at 1.25.
+void WindowTest::scaleTicksEvenlyThick()
+{
+    QTimer::singleShot(0, form_, [this] { form_->Button2Click(); });
+    form_->Button1Click();
+    const QImage window = form_->grab().toImage();
+    const qreal scale = window.devicePixelRatio();
+    const int face = qGray(window.pixel(2, 2));
+    for (int y = 20; y <= 220; y += 10) {
+        const bool major = (y - 20) % 40 == 0;
+        // Down one device column across the tick, which only it crosses there.
+        const int x = int(((major ? 31 : 37) + 0.5) * scale);
+        qreal ink = 0;
+        for (int row = int((y - 2) * scale); row < int((y + 3) * scale); ++row)
+            ink += qreal(face - qGray(window.pixel(x, row))) / face;
+        QVERIFY2(std::abs(ink - scale) < 0.03 * scale,
+                 qPrintable(QStringLiteral("the tick at y %1 is %2 device pixels thick").arg(y).arg(ink)));
     }
 }
 
