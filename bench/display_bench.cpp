@@ -2,7 +2,9 @@
 // through its palette, and the paint it asks for. Draw converts only what
 // changed since the last one, so it is measured both ways: with the whole
 // picture changed, and during a sweep, where a picture brings a few columns
-// of new trace or the rows a fade has dimmed. Runs under Qt's offscreen platform.
+// of new trace or the rows a fade has dimmed. The sweep is measured at 100 %
+// and at 150 %, where Draw also spreads what changed over the screen's device
+// pixels. Runs under Qt's offscreen platform.
 
 #include "bench/onesweep.h"
 #include "display/screensetup.h"
@@ -10,6 +12,7 @@
 
 #include <QApplication>
 #include <QWidget>
+#include <QtGui/private/qhighdpiscaling_p.h>
 
 #include <benchmark/benchmark.h>
 
@@ -78,21 +81,32 @@ public:
         screen_.xmg->Draw();
         QCoreApplication::processEvents();
     }
+    qreal devicePixelRatio() const { return screen_.xmg->devicePixelRatioF(); }
 
 private:
     Screen screen_;
 };
 
-// A whole sweep: its drawing, and its pictures with their Draws and paints;
-// per_picture is the time for each of them.
+// A whole sweep: its drawing, and its pictures with their Draws and paints,
+// on a screen scaled by the argument in percent; per_picture is the time for
+// each picture.
 void BM_SweepPictures(benchmark::State& state)
 {
-    SweptScreen screen;
-    SweepOncePerIteration(state, screen);
+    const qreal scale = qreal(state.range(0)) / 100;
+    // The factor QT_SCALE_FACTOR gives at start-up, for this case alone.
+    QHighDpiScaling::setGlobalFactor(scale);
+    {
+        SweptScreen screen;
+        if (screen.devicePixelRatio() == scale)
+            SweepOncePerIteration(state, screen);
+        else
+            state.SkipWithError("the screen is not scaled as asked");
+    }
+    QHighDpiScaling::setGlobalFactor(1);
     state.counters["per_picture"] = benchmark::Counter(double(state.iterations()) * OneSweepWindow::kPicturesPerSweep,
                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_SweepPictures)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SweepPictures)->Arg(100)->Arg(150)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
