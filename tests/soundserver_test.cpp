@@ -52,20 +52,24 @@ bool ServerAnswers()
     return !Pactl("info").empty();
 }
 
-// Freezes a process until destroyed.
+// Freezes the server's processes until destroyed.
 class Frozen {
 public:
-    explicit Frozen(pid_t pid) : pid_(pid) { ::kill(pid_, SIGSTOP); }
+    explicit Frozen(std::vector<pid_t> pids) : pids_(std::move(pids))
+    {
+        for (pid_t pid : pids_)
+            ::kill(pid, SIGSTOP);
+    }
     ~Frozen() { Thaw(); }
     void Thaw()
     {
-        if (pid_ > 0)
-            ::kill(pid_, SIGCONT);
-        pid_ = 0;
+        for (pid_t pid : pids_)
+            ::kill(pid, SIGCONT);
+        pids_.clear();
     }
 
 private:
-    pid_t pid_;
+    std::vector<pid_t> pids_;
 };
 
 // A beat every kBeat from a thread of its own, as the window's sweep plays
@@ -103,9 +107,9 @@ protected:
         const char* rate = std::getenv("WITH_PULSE_RATE");
         const char* pidFile = std::getenv("WITH_PULSE_PIDFILE");
         const char* hold = std::getenv("WITH_PULSE_HOLD");
-        ASSERT_TRUE(fifo && rate && pidFile && hold) << "run this test under tests/with-pulse";
+        ASSERT_TRUE(fifo && rate && pidFile) << "run this test under tests/with-pulse";
         pidFile_ = pidFile;
-        hold_ = hold;
+        hold_ = hold ? hold : "";
         const wav::ReadResult read = wav::ReadWavFile(DING_WAV);
         ASSERT_TRUE(read.ok()) << read.error;
         ASSERT_EQ(read.clip.sampleRate, std::atoi(rate)) << "the recording would be resampled";
@@ -121,17 +125,21 @@ protected:
 
     void TearDown() override
     {
-        ::unlink(hold_.c_str());
+        if (!hold_.empty())
+            ::unlink(hold_.c_str());
         WaitForServer();
     }
 
     double Now() const { return std::chrono::duration<double>(Clock::now() - origin_).count(); }
 
-    pid_t ServerPid() const
+    // The server's processes: one for PulseAudio, three for PipeWire.
+    std::vector<pid_t> ServerPids() const
     {
-        pid_t pid = 0;
-        std::ifstream(pidFile_) >> pid;
-        return pid;
+        std::vector<pid_t> pids;
+        std::ifstream in(pidFile_);
+        for (pid_t pid; in >> pid;)
+            pids.push_back(pid);
+        return pids;
     }
 
     static bool WaitForServer()
@@ -147,8 +155,9 @@ protected:
     // Kills the server and keeps it down until the hold is released.
     void KillServerAndHold()
     {
+        ASSERT_FALSE(hold_.empty()) << "only tests/with-pulse starts a killed server again";
         std::ofstream{hold_};
-        ::kill(ServerPid(), SIGKILL);
+        ::kill(ServerPids().at(0), SIGKILL);
         for (int n = 0; n < 200 && ServerAnswers(); ++n)
             std::this_thread::sleep_for(50ms);
         ASSERT_FALSE(ServerAnswers());
@@ -322,7 +331,7 @@ TEST_F(SoundServerTest, AFrozenServerHoldsUpNeitherPlaysNorClosing)
     sounding->Play();
     std::this_thread::sleep_for(60ms);
 
-    Frozen frozen(ServerPid());
+    Frozen frozen(ServerPids());
     Clock::time_point start = Clock::now();
     auto connecting = std::make_unique<sound::BeatStream>(wav_, lines_.Sink());
     const double opening = std::chrono::duration<double>(Clock::now() - start).count();
@@ -359,7 +368,7 @@ TEST_F(SoundServerTest, AThawedServerSoundsNoStaleDing)
     stream.Play();
     std::this_thread::sleep_for(500ms);
     for (const bool switchedOff : {false, true}) {
-        Frozen frozen(ServerPid());
+        Frozen frozen(ServerPids());
         std::this_thread::sleep_for(300ms);
         stream.Play();
         if (switchedOff)
