@@ -82,6 +82,8 @@ struct EventFd {
             throw std::system_error(errno, std::generic_category(), "eventfd");
     }
     ~EventFd() { ::close(fd); }
+    EventFd(const EventFd&) = delete;
+    EventFd& operator=(const EventFd&) = delete;
     const int fd;
 };
 
@@ -194,6 +196,11 @@ BeatStream::Engine::Engine(wav::Clip clip, Report report)
     // Enabled from the start: the first step, the first look for the server,
     // is taken on the sound thread.
     stepEvent_ = api_->defer_new(api_, OnDeferred, this);
+    // Disabled until armed; it bounds every wait, closing's included.
+    timer_ = api_->time_new(api_, nullptr, OnTimer, this);
+    // Freeing the main loop frees any that were made.
+    if (!wakeEvent_ || !stepEvent_ || !timer_)
+        throw std::runtime_error("cannot make the sound thread's events");
     pa_threaded_mainloop_set_name(loop_.get(), "ekgdemo sound");
     if (pa_threaded_mainloop_start(loop_.get()) < 0)
         throw std::runtime_error("cannot start the sound thread");
@@ -206,8 +213,7 @@ BeatStream::Engine::~Engine()
     FadeOutAndDrain();
     CloseStream();
     DropContext();
-    if (timer_)
-        api_->time_free(timer_);
+    api_->time_free(timer_);
     api_->defer_free(stepEvent_);
     api_->io_free(wakeEvent_);
     pa_threaded_mainloop_unlock(loop_.get());
@@ -417,11 +423,12 @@ bool BeatStream::Engine::NewContext()
         if (!soundLost_)
             report_("sound server: cannot make a connection (out of memory); running without sound");
         soundLost_ = true;
+        // The play that asked for it is dropped, so that the next one wakes
+        // the thread to try again.
+        pendingPlay_ = kNoPlay;
         return false;
     }
     pa_context_set_state_callback(context_, OnContextState, this);
-    if (!timer_)
-        timer_ = pa_context_rttime_new(context_, PA_USEC_INVALID, OnTimer, this);
     return true;
 }
 
@@ -546,8 +553,7 @@ void BeatStream::Engine::AwaitAnswer(pa_usec_t now)
 
 void BeatStream::Engine::Arm(pa_usec_t at)
 {
-    if (timer_)
-        pa_context_rttime_restart(context_, timer_, at);
+    pa_context_rttime_restart(context_, timer_, at);
 }
 
 std::string BeatStream::Engine::ServerError() const
