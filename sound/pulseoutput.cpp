@@ -46,6 +46,13 @@ constexpr int kRequestMs = 10;
 constexpr int kWriteAheadMs = 250;
 constexpr int kIdleCloseMs = 1000;
 constexpr int kDrainTailMs = 10;
+// A server that asks for nothing for this long, well over the time between
+// its requests, is stalled (frozen, or starved of CPU): what it holds would
+// sound late, after the stall, and is dropped. The stall is taken as real
+// only once the sound thread has looked for a request once more, a moment
+// later, so that a thread that was itself held up reads what came first.
+constexpr pa_usec_t kStallTimeout = 100 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kStallRecheck = 10 * PA_USEC_PER_MSEC;
 // A play that cannot be laid into the stream within this long, because the
 // server is frozen, suspended or slow to answer, would sound on no beat: it
 // is dropped.
@@ -142,6 +149,8 @@ private:
     void FadeOutAndDrain();
     void AwaitAnswer(pa_usec_t now);
     void Arm(pa_usec_t at);
+    void CheckForStall(pa_usec_t now);
+    void ExpectRequestWithin(pa_usec_t now, std::size_t bytesAhead);
     std::string ServerError() const;
 
     const wav::Clip clip_;
@@ -173,6 +182,8 @@ private:
     bool soundLost_ = false;  // the last line said there is no sound
     std::size_t framesSincePlay_ = 0;
     std::size_t leadInFramesDue_ = 0;  // silence still to go before anything else, on a new stream
+    pa_usec_t stallAt_ = 0;            // a server that has asked for nothing more by then is stalled
+    int stallLooks_ = 0;               // how often the sound thread found it so since, up to 2
     bool quitting_ = false;
     bool drained_ = false;
 };
@@ -327,7 +338,9 @@ void BeatStream::Engine::OnWriteRequest(pa_stream* stream, std::size_t bytes, vo
     const std::size_t frameBytes = pa_frame_size(&engine->spec_);
     const auto channels = static_cast<std::size_t>(engine->clip_.channels);
     const std::size_t aheadFrames = static_cast<std::size_t>(engine->clip_.sampleRate) * kWriteAheadMs / 1000;
+    const std::size_t asked = bytes;
     bytes = std::max(bytes, (engine->leadInFramesDue_ + std::min(engine->voice_->FramesLeft(), aheadFrames)) * frameBytes);
+    engine->ExpectRequestWithin(pa_rtclock_now(), bytes - asked);
     while (bytes >= frameBytes) {
         void* data = nullptr;
         std::size_t size = bytes;
@@ -406,6 +419,7 @@ void BeatStream::Engine::Step()
             soundLost_ = false;
             report_("sound server: answering again; sound is back");
         }
+        CheckForStall(now);
         if (Idle()) {
             CloseStream();
             if (PlayWaiting())
@@ -463,6 +477,7 @@ void BeatStream::Engine::OpenStream(pa_usec_t now)
     pa_stream_set_state_callback(stream_, OnStreamState, this);
     pa_stream_set_write_callback(stream_, OnWriteRequest, this);
     streaming_ = true;
+    ExpectRequestWithin(now, 0);
     deadline_ = now + kAnswerTimeout;
     const std::uint32_t unset = static_cast<std::uint32_t>(-1);
     pa_buffer_attr buffer{unset, BytesFor(kTargetLatencyMs, spec_), unset, BytesFor(kRequestMs, spec_), unset};
@@ -540,6 +555,30 @@ void BeatStream::Engine::FadeOutAndDrain()
         pa_threaded_mainloop_wait(loop_.get());
     pa_operation_cancel(drain);
     pa_operation_unref(drain);
+}
+
+// A server that runs asks for more once it has played what it holds beyond
+// what it last asked for: bytesAhead, written now.
+void BeatStream::Engine::ExpectRequestWithin(pa_usec_t now, std::size_t bytesAhead)
+{
+    stallAt_ = std::max(stallAt_, now + pa_bytes_to_usec(bytesAhead, &spec_) + kStallTimeout);
+    stallLooks_ = 0;
+    Arm(stallAt_);
+}
+
+// What a stalled server holds, a ding or silence, would sound late: the
+// flush, queued behind the writes it has not read yet, drops it all as soon
+// as the server runs again. Once is enough until it asks for more.
+void BeatStream::Engine::CheckForStall(pa_usec_t now)
+{
+    if (now < stallAt_ || stallLooks_ == 2)
+        return;
+    if (++stallLooks_ == 1) {
+        Arm(now + kStallRecheck);
+        return;
+    }
+    if (pa_operation* flush = pa_stream_flush(stream_, nullptr, nullptr))
+        pa_operation_unref(flush);
 }
 
 // The server has until the deadline to answer what was asked of it.
