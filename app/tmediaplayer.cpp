@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <exception>
+#include <stdexcept>
 
 TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent) {}
 
@@ -19,10 +20,14 @@ void TMediaPlayer::Open()
         sound::ReportNoSound(found.subject, found.error);
         return;
     }
+    // A clip the stream cannot play is the file's fault; anything else, the
+    // sound thread's, which speaks for the server.
     try {
         stream_ = std::make_unique<sound::BeatStream>(std::move(found.clip));
+    } catch (const std::invalid_argument& error) {
+        sound::ReportNoSound(found.subject, error.what());
     } catch (const std::exception& error) {
-        sound::ReportNoSound("sound", error.what());
+        sound::ReportNoSound("sound server", error.what());
     }
 }
 

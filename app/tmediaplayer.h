@@ -34,7 +34,7 @@ public:
     // the sound thread.
     void Open();
     // Starts the clip from its beginning; a play that comes less than 100 ms
-    // after the last one that sounded is the same beat again and is dropped.
+    // after the last one let through is the same beat again and is dropped.
     // Never waits; does nothing unless Open found the clip.
     void Play();
     // Drops a play not yet handed to the sound server, so that none asked for

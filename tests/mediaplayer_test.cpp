@@ -10,23 +10,31 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Opens the file with a player and returns what the player wrote to standard
-// error, after a few plays that must do nothing.
+std::ptrdiff_t Threads()
+{
+    return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
+}
+
+// Opens the file with a player and plays it a few times, which must start no
+// sound thread; returns what the player wrote to standard error meanwhile.
 std::string OpenAndPlay(const fs::path& file)
 {
     TMediaPlayer player(nullptr);
     player.FileName = QString::fromStdString(file.string());
     player.DeviceType = TMediaPlayer::dtWaveAudio;
+    const std::ptrdiff_t threads = Threads();
     testing::internal::CaptureStderr();
     player.Open();
     for (int n = 0; n < 3; ++n)
         player.Play();
+    EXPECT_EQ(Threads(), threads) << file;
     player.Close();
     return testing::internal::GetCapturedStderr();
 }
