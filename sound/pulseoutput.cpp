@@ -5,6 +5,7 @@
 
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/introspect.h>
 #include <pulse/proplist.h>
 #include <pulse/rtclock.h>
 #include <pulse/stream.h>
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -39,10 +41,24 @@ constexpr pa_usec_t kAnswerTimeout = 2 * PA_USEC_PER_SEC;
 constexpr pa_usec_t kRetryInterval = 2 * PA_USEC_PER_SEC;
 // How long closing waits for the stream to play what it holds.
 constexpr pa_usec_t kDrainTimeout = 300 * PA_USEC_PER_MSEC;
-// The server holds about this much ahead of what is heard: a ding starts at
-// most this (plus one request) after its play.
-constexpr int kTargetLatencyMs = 40;
-constexpr int kRequestMs = 10;
+// The stream asks the server to hold this much and to ask for more a request
+// at a time. Between dings the server holds silence; a ding is laid over it a
+// fixed time after its play (see StartPlay), so what the server holds costs
+// no latency, and asking seldom keeps the server's wake-ups, and this
+// thread's, few. Both servers give the sink half of what is held beyond two
+// requests, 25 ms: PulseAudio's sink then renders 25 ms at a time, and
+// PipeWire's graph cycles every 1024 frames (21 ms at 48 kHz). A request
+// shorter than a cycle has PipeWire ask after every one.
+constexpr int kBufferMs = 90;
+constexpr int kRequestMs = 20;
+// How long after its play a ding sounds on PulseAudio, which says exactly how
+// long what it has read takes to be heard: more than its sink ever holds, so
+// that a ding is laid past what the sink has taken.
+constexpr int kPlayToSoundMs = 50;
+// On PipeWire, how far past the position a ding is placed at least, and the
+// longest graph cycle the stream's buffer gives (1024 frames at 44.1 kHz).
+constexpr int kCycleMarginMs = 2;
+constexpr int kLongestCycleMs = 24;
 constexpr int kWriteAheadMs = 250;
 constexpr int kIdleCloseMs = 1000;
 constexpr int kDrainTailMs = 10;
@@ -111,8 +127,8 @@ void BeatStream::WriteToStandardError(const std::string& line)
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-// Play and Stop, on the caller's thread, touch only the gate, the two atomics
-// and the wake-up's eventfd. Everything below them belongs to the sound
+// Play and Stop, on the caller's thread, touch only the gate, the waiting
+// play and the wake-up's eventfd. Everything below them belongs to the sound
 // thread: it is touched only there, or by the constructor before that thread
 // starts and by the destructor while it holds the main loop's lock. The sound
 // thread too holds that lock while it works, report_ included, so a report
@@ -135,7 +151,17 @@ private:
     static void OnWriteRequest(pa_stream*, std::size_t bytes, void* self);
     static void OnDrained(pa_stream*, int, void* self);
 
+    static void OnServerInfo(pa_context*, const pa_server_info* info, void* self);
+    static void OnTimingInfo(pa_stream*, int success, void* self);
+    static void OnFlushed(pa_stream*, int success, void* self);
+
     void Step();
+    void StartPlay();
+    void LayPlay(std::int64_t offset, pa_seek_mode_t seek);
+    void Write(std::size_t bytes, std::int64_t offset, pa_seek_mode_t seek);
+    std::size_t FramesAhead() const;
+    std::size_t HeldBefore(std::int64_t offset, pa_seek_mode_t seek) const;
+    std::int64_t TakePlayedAt();
     bool TakePlay();
     bool PlayWaiting();
     bool Stale(std::int64_t playedAt) const;
@@ -151,6 +177,7 @@ private:
     void Arm(pa_usec_t at);
     void CheckForStall(pa_usec_t now);
     void ExpectRequestWithin(pa_usec_t now, std::size_t bytesAhead);
+    static void Cancel(pa_operation*& operation);
     std::string ServerError() const;
 
     const wav::Clip clip_;
@@ -162,8 +189,6 @@ private:
     // the gate's clock; kNoPlay when none waits.
     static constexpr std::int64_t kNoPlay = std::numeric_limits<std::int64_t>::min();
     std::atomic<std::int64_t> pendingPlay_{kNoPlay};
-    // While a stream is open its requests take up the plays; otherwise a play wakes the thread.
-    std::atomic<bool> streaming_{false};
     EventFd wake_;
 
     std::unique_ptr<pa_threaded_mainloop, ThreadedMainloopFree> loop_;
@@ -173,6 +198,8 @@ private:
     pa_time_event* timer_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
+    pa_operation* serverQuery_ = nullptr;
+    pa_operation* timingQuery_ = nullptr;
     std::optional<ClipVoice> voice_;
 
     bool attemptWanted_ = true;  // at start-up, and when plays came with no server
@@ -182,8 +209,12 @@ private:
     bool soundLost_ = false;  // the last line said there is no sound
     std::size_t framesSincePlay_ = 0;
     std::size_t leadInFramesDue_ = 0;  // silence still to go before anything else, on a new stream
+    bool pipeWire_ = false;            // the server is PipeWire's PulseAudio service
+    pa_usec_t askedAt_ = 0;            // when the server last asked for more
     pa_usec_t stallAt_ = 0;            // a server that has asked for nothing more by then is stalled
     int stallLooks_ = 0;               // how often the sound thread found it so since, up to 2
+    pa_usec_t clipEndsAt_ = 0;         // when the server, running, reads the end of what it holds of the clip
+
     bool quitting_ = false;
     bool drained_ = false;
 };
@@ -236,9 +267,8 @@ void BeatStream::Engine::Play()
     const BeatGate::Clock::time_point now = BeatGate::Clock::now();
     if (!gate_.Pass(now))
         return;
-    // Both sides write their flag before they read the other's, so a play
-    // either is seen by the open stream or wakes the thread.
-    if (pendingPlay_.exchange(now.time_since_epoch().count()) == kNoPlay && !streaming_.load()) {
+    // A play that finds one waiting leaves the wake-up to that one's.
+    if (pendingPlay_.exchange(now.time_since_epoch().count()) == kNoPlay) {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(wake_.fd, &one, sizeof one);
     }
@@ -251,11 +281,17 @@ void BeatStream::Engine::Stop()
     pendingPlay_ = kNoPlay;
 }
 
-// Takes the waiting play from its slot: true if it is young enough to sound.
-bool BeatStream::Engine::TakePlay()
+// Takes the waiting play from its slot: when it came, or kNoPlay if none
+// waits that is young enough to sound.
+std::int64_t BeatStream::Engine::TakePlayedAt()
 {
     const std::int64_t playedAt = pendingPlay_.exchange(kNoPlay);
-    return playedAt != kNoPlay && !Stale(playedAt);
+    return playedAt == kNoPlay || Stale(playedAt) ? kNoPlay : playedAt;
+}
+
+bool BeatStream::Engine::TakePlay()
+{
+    return TakePlayedAt() != kNoPlay;
 }
 
 // True if a play waits that is young enough to sound; a stale one is dropped,
@@ -313,6 +349,14 @@ void BeatStream::Engine::OnStreamState(pa_stream*, void* self)
     engine->api_->defer_enable(engine->stepEvent_, 1);
 }
 
+void BeatStream::Engine::OnServerInfo(pa_context*, const pa_server_info* info, void* self)
+{
+    auto* engine = static_cast<Engine*>(self);
+    pa_operation_unref(engine->serverQuery_);
+    engine->serverQuery_ = nullptr;
+    engine->pipeWire_ = info && info->server_name && std::strstr(info->server_name, "PipeWire");
+}
+
 void BeatStream::Engine::OnDrained(pa_stream*, int, void* self)
 {
     auto* engine = static_cast<Engine*>(self);
@@ -320,50 +364,148 @@ void BeatStream::Engine::OnDrained(pa_stream*, int, void* self)
     pa_threaded_mainloop_signal(engine->loop_.get(), 0);
 }
 
-// The server asks for more: the clip from its start if a play came since the
-// last request, and in time for its beat, the clip going on or silence
-// otherwise; a new stream's lead-in first. What is left of a sounding clip
-// goes out at once, up to a limit, so that no delay of this thread can break
-// a ding up; silence goes out only as asked for, which keeps the next ding
-// close behind its play.
-void BeatStream::Engine::OnWriteRequest(pa_stream* stream, std::size_t bytes, void* self)
+// The server asks for more: silence, or the clip going on, and a new
+// stream's lead-in first, with the play that opened the stream behind it.
+// What is left of a sounding clip goes out at once, up to a limit, so that no
+// delay of this thread can break a ding up.
+void BeatStream::Engine::OnWriteRequest(pa_stream*, std::size_t bytes, void* self)
 {
     auto* engine = static_cast<Engine*>(self);
     if (engine->quitting_)
         return;
-    if (engine->TakePlay()) {
+    const pa_usec_t now = pa_rtclock_now();
+    engine->askedAt_ = now;
+    if (engine->leadInFramesDue_ > 0 && engine->TakePlay()) {
         engine->voice_->Play();
         engine->framesSincePlay_ = 0;
     }
     const std::size_t frameBytes = pa_frame_size(&engine->spec_);
-    const auto channels = static_cast<std::size_t>(engine->clip_.channels);
-    const std::size_t aheadFrames = static_cast<std::size_t>(engine->clip_.sampleRate) * kWriteAheadMs / 1000;
-    const std::size_t asked = bytes;
-    bytes = std::max(bytes, (engine->leadInFramesDue_ + std::min(engine->voice_->FramesLeft(), aheadFrames)) * frameBytes);
-    engine->ExpectRequestWithin(pa_rtclock_now(), bytes - asked);
-    while (bytes >= frameBytes) {
-        void* data = nullptr;
-        std::size_t size = bytes;
-        if (pa_stream_begin_write(stream, &data, &size) < 0 || !data)
-            return;  // the stream is failing: its state callback follows
-        size -= size % frameBytes;
-        if (size == 0) {
-            pa_stream_cancel_write(stream);
-            return;
-        }
-        const std::span out(static_cast<std::int16_t*>(data), size / sizeof(std::int16_t));
-        const std::size_t silent = std::min(out.size(), engine->leadInFramesDue_ * channels);
-        std::fill_n(out.begin(), silent, std::int16_t{0});
-        engine->leadInFramesDue_ -= silent / channels;
-        engine->voice_->Fill(out.subspan(silent));
-        if (pa_stream_write(stream, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
-            return;
-        bytes -= size;
-        engine->framesSincePlay_ += size / frameBytes;
-    }
+    const std::size_t wanted = std::max(bytes, (engine->leadInFramesDue_ + engine->FramesAhead()) * frameBytes);
+    engine->ExpectRequestWithin(now, wanted - bytes);
+    engine->Write(wanted, 0, PA_SEEK_RELATIVE);
+    engine->StartPlay();
     // The stream is closed outside its own callback.
     if (engine->Idle())
         engine->api_->defer_enable(engine->stepEvent_, 1);
+}
+
+// Once a new stream has its lead-in, a play is laid over the silence the
+// server holds, a fixed time after the play rather than behind all of it.
+// Where that is in the stream, each server tells in its own way.
+void BeatStream::Engine::StartPlay()
+{
+    if (timingQuery_ || leadInFramesDue_ > 0 || !PlayWaiting())
+        return;
+    if (stallLooks_ > 0) {
+        // The server has stalled: whatever it is given now sounds late,
+        // until it has read the flush.
+        TakePlay();
+        return;
+    }
+    if (pa_rtclock_now() < clipEndsAt_) {
+        // Laid over the silence, it would cut the last ding short: it goes
+        // behind what the server holds. Only plays closer than the clip is
+        // long come here, never two beats.
+        TakePlay();
+        LayPlay(0, PA_SEEK_RELATIVE);
+        return;
+    }
+    if (pipeWire_) {
+        // PipeWire moves its read position a graph cycle at a time, and asks
+        // for more right after each cycle: the sound heard now is as far past
+        // that position as the time since the last request.
+        TakePlay();
+        const pa_usec_t sinceCycle = std::min<pa_usec_t>(pa_rtclock_now() - askedAt_, kLongestCycleMs * PA_USEC_PER_MSEC);
+        LayPlay(static_cast<std::int64_t>(BytesFor(kCycleMarginMs, spec_) + pa_usec_to_bytes(sinceCycle, &spec_)),
+                PA_SEEK_RELATIVE_ON_READ);
+        return;
+    }
+    // PulseAudio says how long what it has read takes to be heard.
+    timingQuery_ = pa_stream_update_timing_info(stream_, OnTimingInfo, this);
+    if (!timingQuery_)
+        LayPlay(BytesFor(kPlayToSoundMs, spec_), PA_SEEK_RELATIVE_ON_READ);
+}
+
+void BeatStream::Engine::OnTimingInfo(pa_stream* stream, int success, void* self)
+{
+    auto* engine = static_cast<Engine*>(self);
+    pa_operation_unref(engine->timingQuery_);
+    engine->timingQuery_ = nullptr;
+    const std::int64_t playedAt = engine->TakePlayedAt();
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+    if (!success || playedAt == kNoPlay || !timing)
+        return;
+    const BeatGate::Clock::duration sincePlay =
+        BeatGate::Clock::now() - BeatGate::Clock::time_point(BeatGate::Clock::duration(playedAt));
+    const auto sincePlayUs = std::chrono::duration_cast<std::chrono::microseconds>(sincePlay).count();
+    const std::int64_t aheadUs = std::int64_t{kPlayToSoundMs} * 1000 - sincePlayUs -
+                                 static_cast<std::int64_t>(timing->sink_usec) +
+                                 static_cast<std::int64_t>(timing->transport_usec);
+    // A ding that cannot be on time is late rather than cut at its start.
+    const pa_usec_t ahead = static_cast<pa_usec_t>(std::max<std::int64_t>(aheadUs, 0));
+    engine->LayPlay(static_cast<std::int64_t>(pa_usec_to_bytes(ahead, &engine->spec_)), PA_SEEK_RELATIVE_ON_READ);
+}
+
+// Starts the clip at offset bytes past the position the server reads next,
+// replacing the silence it held there, or behind all it holds.
+void BeatStream::Engine::LayPlay(std::int64_t offset, pa_seek_mode_t seek)
+{
+    voice_->Play();
+    framesSincePlay_ = 0;
+    const std::size_t frameBytes = pa_frame_size(&spec_);
+    offset -= offset % static_cast<std::int64_t>(frameBytes);
+    const std::size_t bytes = FramesAhead() * frameBytes;
+    Write(bytes, offset, seek);
+    // The server asks for nothing more until it has read the clip.
+    ExpectRequestWithin(pa_rtclock_now(), HeldBefore(offset, seek) + bytes);
+}
+
+// How much the server holds before what is written at the given place: the
+// offset past its read position, or at most its buffer when behind all of it.
+std::size_t BeatStream::Engine::HeldBefore(std::int64_t offset, pa_seek_mode_t seek) const
+{
+    return seek == PA_SEEK_RELATIVE_ON_READ ? static_cast<std::size_t>(offset) : BytesFor(kBufferMs, spec_);
+}
+
+// Writes the next bytes of the stream (the lead-in, then the voice), the
+// first stretch at the given place, the rest behind it.
+void BeatStream::Engine::Write(std::size_t bytes, std::int64_t offset, pa_seek_mode_t seek)
+{
+    const std::size_t frameBytes = pa_frame_size(&spec_);
+    const auto channels = static_cast<std::size_t>(clip_.channels);
+    const pa_usec_t now = pa_rtclock_now();
+    std::size_t ahead = HeldBefore(offset, seek);
+    while (bytes >= frameBytes) {
+        void* data = nullptr;
+        std::size_t size = bytes;
+        if (pa_stream_begin_write(stream_, &data, &size) < 0 || !data)
+            return;  // the stream is failing: its state callback follows
+        size -= size % frameBytes;
+        if (size == 0) {
+            pa_stream_cancel_write(stream_);
+            return;
+        }
+        const std::span out(static_cast<std::int16_t*>(data), size / sizeof(std::int16_t));
+        const std::size_t silent = std::min(out.size(), leadInFramesDue_ * channels);
+        std::fill_n(out.begin(), silent, std::int16_t{0});
+        leadInFramesDue_ -= silent / channels;
+        const bool clip = voice_->Sounding();
+        voice_->Fill(out.subspan(silent));
+        if (pa_stream_write(stream_, data, size, nullptr, offset, seek) < 0)
+            return;
+        ahead += size;
+        if (clip)
+            clipEndsAt_ = std::max(clipEndsAt_, now + pa_bytes_to_usec(ahead, &spec_));
+        offset = 0;
+        seek = PA_SEEK_RELATIVE;
+        bytes -= size;
+        framesSincePlay_ += size / frameBytes;
+    }
+}
+
+std::size_t BeatStream::Engine::FramesAhead() const
+{
+    return std::min(voice_->FramesLeft(), static_cast<std::size_t>(clip_.sampleRate) * kWriteAheadMs / 1000);
 }
 
 void BeatStream::Engine::Step()
@@ -396,7 +538,10 @@ void BeatStream::Engine::Step()
         Lose((reached_ ? "connection lost (" : "not reachable (") + ServerError() + ")");
         return;
     case PA_CONTEXT_READY:
-        reached_ = true;
+        if (!reached_) {
+            reached_ = true;
+            serverQuery_ = pa_context_get_server_info(context_, OnServerInfo, this);
+        }
         break;
     }
 
@@ -420,6 +565,7 @@ void BeatStream::Engine::Step()
             report_("sound server: answering again; sound is back");
         }
         CheckForStall(now);
+        StartPlay();
         if (Idle()) {
             CloseStream();
             if (PlayWaiting())
@@ -452,6 +598,7 @@ void BeatStream::Engine::Connect(pa_usec_t now)
     nextAttemptAt_ = now + kRetryInterval;
     deadline_ = now + kAnswerTimeout;
     reached_ = false;
+    pipeWire_ = false;
     // Without NOAUTOSPAWN the library would try to start a server of its own.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         Lose("not reachable (" + ServerError() + ")");
@@ -476,11 +623,11 @@ void BeatStream::Engine::OpenStream(pa_usec_t now)
     leadInFramesDue_ = static_cast<std::size_t>(clip_.sampleRate) * kLeadInMs / 1000;
     pa_stream_set_state_callback(stream_, OnStreamState, this);
     pa_stream_set_write_callback(stream_, OnWriteRequest, this);
-    streaming_ = true;
+    askedAt_ = now;
     ExpectRequestWithin(now, 0);
     deadline_ = now + kAnswerTimeout;
     const std::uint32_t unset = static_cast<std::uint32_t>(-1);
-    pa_buffer_attr buffer{unset, BytesFor(kTargetLatencyMs, spec_), unset, BytesFor(kRequestMs, spec_), unset};
+    pa_buffer_attr buffer{unset, BytesFor(kBufferMs, spec_), unset, BytesFor(kRequestMs, spec_), unset};
     if (pa_stream_connect_playback(stream_, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
         Lose("cannot open a playback stream (" + ServerError() + ")");
         return;
@@ -490,9 +637,9 @@ void BeatStream::Engine::OpenStream(pa_usec_t now)
 
 void BeatStream::Engine::CloseStream()
 {
-    streaming_ = false;
     if (!stream_)
         return;
+    Cancel(timingQuery_);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
     if (pa_stream_get_state(stream_) != PA_STREAM_UNCONNECTED)
@@ -505,6 +652,7 @@ void BeatStream::Engine::DropContext()
 {
     if (!context_)
         return;
+    Cancel(serverQuery_);
     pa_context_set_state_callback(context_, nullptr, nullptr);
     if (pa_context_get_state(context_) != PA_CONTEXT_UNCONNECTED)
         pa_context_disconnect(context_);
@@ -539,6 +687,10 @@ bool BeatStream::Engine::Idle() const
 void BeatStream::Engine::FadeOutAndDrain()
 {
     if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY)
+        return;
+    // Once the server has read the last ding and it has had time to be
+    // heard, the server holds only silence.
+    if (!voice_->Sounding() && pa_rtclock_now() > clipEndsAt_ + kPlayToSoundMs * PA_USEC_PER_MSEC)
         return;
     voice_->Stop();
     std::vector<std::int16_t> tail(static_cast<std::size_t>(clip_.sampleRate) * kDrainTailMs / 1000 *
@@ -577,8 +729,23 @@ void BeatStream::Engine::CheckForStall(pa_usec_t now)
         Arm(now + kStallRecheck);
         return;
     }
-    if (pa_operation* flush = pa_stream_flush(stream_, nullptr, nullptr))
+    if (pa_operation* flush = pa_stream_flush(stream_, OnFlushed, this))
         pa_operation_unref(flush);
+}
+
+// The server has read the flush: it runs again, and plays are laid again.
+void BeatStream::Engine::OnFlushed(pa_stream*, int, void* self)
+{
+    static_cast<Engine*>(self)->stallLooks_ = 0;
+}
+
+void BeatStream::Engine::Cancel(pa_operation*& operation)
+{
+    if (!operation)
+        return;
+    pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    operation = nullptr;
 }
 
 // The server has until the deadline to answer what was asked of it.

@@ -23,12 +23,16 @@ void ReportNoSound(std::string_view subject, std::string_view reason);
 // play that cannot sound within about a tenth of a second, while the server
 // is frozen, suspended or slow to answer, is dropped rather than sounding on
 // no beat. The stream opens at a play, with a little silence before the
-// first ding, and stays open while plays come, fed the clip or silence
-// without a break, so that no play is lost or cut short however busy the
-// caller is; after about a second without a play it closes, so an idle
-// program leaves the sound card alone. Where the server cannot be had, or is
-// lost, it is looked for again while plays come, at most once every two
-// seconds; the first failure and the return each give one line.
+// first ding, and stays open while plays come, fed silence without a break;
+// each later ding is laid over that silence a fixed time after its play, so
+// that the server can hold much and ask seldom without the dings coming
+// late, and no play is lost or cut short however busy the caller is. After
+// about a second without a play it closes, so an idle program leaves the
+// sound card alone. A server that stalls while it holds sound has what it
+// holds dropped, so that nothing old sounds when it runs again. Where the
+// server cannot be had, or is lost, it is looked for again while plays come,
+// at most once every two seconds; the first failure and the return each give
+// one line.
 class BeatStream {
 public:
     // Receives each line the stream has to say, on the sound thread.

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,7 +46,12 @@ void RunFor(TForm1& form, std::chrono::milliseconds time)
     QTest::mouseClick(form.Button1, Qt::LeftButton);
 }
 
-void PrintFigures(const std::vector<double>& perSample, const dingcheck::DingCheck& check)
+// The spacing heard is the distance between two dings in the recording's
+// samples, which the sink plays at its steady rate; when they reach the pipe
+// depends on how much the sink writes at a time. The first ding, which opens
+// the stream, is left out of both latency and spacing.
+void PrintFigures(const std::vector<double>& perSample, const dingcheck::DingCheck& check,
+                  std::span<const dingcheck::Sound> sounds, std::span<const dingcheck::PlayGroup> groups, int rate)
 {
     if (perSample.empty() || check.latencies.size() < 3)
         return;
@@ -59,14 +65,15 @@ void PrintFigures(const std::vector<double>& perSample, const dingcheck::DingChe
     std::vector<double> later(check.latencies.begin() + 1, check.latencies.end());
     std::sort(later.begin(), later.end());
     double squares = 0.0;
-    for (std::size_t k = 1; k + 1 < check.latencies.size(); ++k) {
-        const double error = check.latencies[k + 1] - check.latencies[k];
+    for (std::size_t k = 1; k + 1 < sounds.size(); ++k) {
+        const double heard = double(sounds[k + 1].onset - sounds[k].onset) / rate;
+        const double error = heard - (groups[k + 1].first - groups[k].first);
         squares += error * error;
     }
     std::printf("play to sound at the pipe: %.1f ms for the ding that opens the stream, then median %.1f ms, "
                 "worst %.1f ms; spacing heard against spacing played: sd %.1f ms\n",
                 check.latencies.front() * 1000, later[later.size() / 2] * 1000, later.back() * 1000,
-                std::sqrt(squares / double(check.latencies.size() - 2)) * 1000);
+                std::sqrt(squares / double(sounds.size() - 2)) * 1000);
 }
 
 }  // namespace
@@ -156,7 +163,7 @@ TEST(DingEndToEnd, TheWindowDingsOnceAtEveryBeatItSweeps)
     for (const std::string& fault : check.faults)
         ADD_FAILURE() << fault;
     ASSERT_EQ(sounds.size(), groups.size());
-    PrintFigures(perSample, check);
+    PrintFigures(perSample, check, sounds, groups, clip.sampleRate);
 
     // An Open that fails leaves no stream behind, not even the last good one's.
     form.MediaPlayer1->FileName = QStringLiteral("missing.wav");
