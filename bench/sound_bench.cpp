@@ -33,7 +33,7 @@ struct Player {
     sound::BeatStream stream{Ding(), [this](const std::string&) { silent = true; }};
 };
 
-// A play while the stream is open: the sweep's case, a play or two per beat.
+// A play while the stream is open, a beat's second or later: the gate turns it away.
 void BM_PlayWhileStreaming(benchmark::State& state)
 {
     Player player;
@@ -47,6 +47,24 @@ void BM_PlayWhileStreaming(benchmark::State& state)
         player.stream.Play();
 }
 BENCHMARK(BM_PlayWhileStreaming);
+
+// A beat's first play while the stream is open: it wakes the sound thread,
+// which lays the ding into the stream.
+void BM_PlayOfANewBeat(benchmark::State& state)
+{
+    Player player;
+    player.stream.Play();
+    std::this_thread::sleep_for(300ms);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::this_thread::sleep_for(400ms);  // the next beat
+        state.ResumeTiming();
+        player.stream.Play();
+    }
+    if (player.silent)
+        state.SkipWithError("no sound server: run under tests/with-pulse");
+}
+BENCHMARK(BM_PlayOfANewBeat)->Iterations(10)->Unit(benchmark::kMicrosecond);
 
 // The first play after a quiet second wakes the sleeping sound thread.
 void BM_PlayWakingTheSoundThread(benchmark::State& state)
