@@ -46,19 +46,24 @@ constexpr pa_usec_t kDrainTimeout = 300 * PA_USEC_PER_MSEC;
 // fixed time after its play (see StartPlay), so what the server holds costs
 // no latency, and asking seldom keeps the server's wake-ups, and this
 // thread's, few. Both servers give the sink half of what is held beyond two
-// requests, 25 ms: PulseAudio's sink then renders 25 ms at a time, and
-// PipeWire's graph cycles every 1024 frames (21 ms at 48 kHz). A request
-// shorter than a cycle has PipeWire ask after every one.
-constexpr int kBufferMs = 90;
-constexpr int kRequestMs = 20;
+// requests. PulseAudio's sink then renders 25 ms at a time, and hears of
+// the stream once a request. PipeWire's graph cycles at the sink's time,
+// every 2048 frames (43 ms at 48 kHz), and each cycle wakes each of its
+// processes a few times: any less and it halves its cycle.
+struct BufferTimes {
+    int bufferMs;
+    int requestMs;
+};
+constexpr BufferTimes kPulseAudioBuffer{90, 20};
+constexpr BufferTimes kPipeWireBuffer{170, 40};
 // How long after its play a ding sounds on PulseAudio, which says exactly how
 // long what it has read takes to be heard: more than its sink ever holds, so
 // that a ding is laid past what the sink has taken.
 constexpr int kPlayToSoundMs = 50;
 // On PipeWire, how far past the position a ding is placed at least, and the
-// longest graph cycle the stream's buffer gives (1024 frames at 44.1 kHz).
+// longest graph cycle the stream's buffer gives (2048 frames at 44.1 kHz).
 constexpr int kCycleMarginMs = 2;
-constexpr int kLongestCycleMs = 24;
+constexpr int kLongestCycleMs = 47;
 constexpr int kWriteAheadMs = 250;
 constexpr int kIdleCloseMs = 1000;
 constexpr int kDrainTailMs = 10;
@@ -158,7 +163,8 @@ private:
     void Step();
     void StartPlay();
     void LayPlay(std::int64_t offset, pa_seek_mode_t seek);
-    void Write(std::size_t bytes, std::int64_t offset, pa_seek_mode_t seek);
+    void Write(std::size_t bytes, std::int64_t offset, pa_seek_mode_t seek, std::size_t heldBefore);
+    std::size_t BufferBytes() const;
     std::size_t FramesAhead() const;
     std::size_t HeldBefore(std::int64_t offset, pa_seek_mode_t seek) const;
     std::int64_t TakePlayedAt();
@@ -355,6 +361,8 @@ void BeatStream::Engine::OnServerInfo(pa_context*, const pa_server_info* info, v
     pa_operation_unref(engine->serverQuery_);
     engine->serverQuery_ = nullptr;
     engine->pipeWire_ = info && info->server_name && std::strstr(info->server_name, "PipeWire");
+    // A play may wait for the stream that fits the server.
+    engine->api_->defer_enable(engine->stepEvent_, 1);
 }
 
 void BeatStream::Engine::OnDrained(pa_stream*, int, void* self)
@@ -382,7 +390,9 @@ void BeatStream::Engine::OnWriteRequest(pa_stream*, std::size_t bytes, void* sel
     const std::size_t frameBytes = pa_frame_size(&engine->spec_);
     const std::size_t wanted = std::max(bytes, (engine->leadInFramesDue_ + engine->FramesAhead()) * frameBytes);
     engine->ExpectRequestWithin(now, wanted - bytes);
-    engine->Write(wanted, 0, PA_SEEK_RELATIVE);
+    // It asks for what fills its buffer: the rest it holds.
+    const std::size_t held = engine->BufferBytes() - std::min(bytes, engine->BufferBytes());
+    engine->Write(wanted, 0, PA_SEEK_RELATIVE, held);
     engine->StartPlay();
     // The stream is closed outside its own callback.
     if (engine->Idle())
@@ -455,26 +465,35 @@ void BeatStream::Engine::LayPlay(std::int64_t offset, pa_seek_mode_t seek)
     const std::size_t frameBytes = pa_frame_size(&spec_);
     offset -= offset % static_cast<std::int64_t>(frameBytes);
     const std::size_t bytes = FramesAhead() * frameBytes;
-    Write(bytes, offset, seek);
+    const std::size_t held = HeldBefore(offset, seek);
+    Write(bytes, offset, seek, held);
     // The server asks for nothing more until it has read the clip.
-    ExpectRequestWithin(pa_rtclock_now(), HeldBefore(offset, seek) + bytes);
+    ExpectRequestWithin(pa_rtclock_now(), held + bytes);
 }
 
 // How much the server holds before what is written at the given place: the
 // offset past its read position, or at most its buffer when behind all of it.
 std::size_t BeatStream::Engine::HeldBefore(std::int64_t offset, pa_seek_mode_t seek) const
 {
-    return seek == PA_SEEK_RELATIVE_ON_READ ? static_cast<std::size_t>(offset) : BytesFor(kBufferMs, spec_);
+    return seek == PA_SEEK_RELATIVE_ON_READ ? static_cast<std::size_t>(offset) : BufferBytes();
+}
+
+// What the server holds when its buffer is full, as it agreed to.
+std::size_t BeatStream::Engine::BufferBytes() const
+{
+    const pa_buffer_attr* buffer = pa_stream_get_buffer_attr(stream_);
+    return buffer ? buffer->tlength : 0;
 }
 
 // Writes the next bytes of the stream (the lead-in, then the voice), the
-// first stretch at the given place, the rest behind it.
-void BeatStream::Engine::Write(std::size_t bytes, std::int64_t offset, pa_seek_mode_t seek)
+// first stretch at the given place, the rest behind it; the server holds
+// heldBefore bytes before that place, which it plays first.
+void BeatStream::Engine::Write(std::size_t bytes, std::int64_t offset, pa_seek_mode_t seek, std::size_t heldBefore)
 {
     const std::size_t frameBytes = pa_frame_size(&spec_);
     const auto channels = static_cast<std::size_t>(clip_.channels);
     const pa_usec_t now = pa_rtclock_now();
-    std::size_t ahead = HeldBefore(offset, seek);
+    std::size_t ahead = heldBefore;
     while (bytes >= frameBytes) {
         void* data = nullptr;
         std::size_t size = bytes;
@@ -546,7 +565,9 @@ void BeatStream::Engine::Step()
     }
 
     if (!stream_) {
-        if (PlayWaiting())
+        if (serverQuery_)
+            AwaitAnswer(now);  // the stream is made to suit the server
+        else if (PlayWaiting())
             OpenStream(now);
         return;
     }
@@ -627,7 +648,8 @@ void BeatStream::Engine::OpenStream(pa_usec_t now)
     ExpectRequestWithin(now, 0);
     deadline_ = now + kAnswerTimeout;
     const std::uint32_t unset = static_cast<std::uint32_t>(-1);
-    pa_buffer_attr buffer{unset, BytesFor(kBufferMs, spec_), unset, BytesFor(kRequestMs, spec_), unset};
+    const BufferTimes times = pipeWire_ ? kPipeWireBuffer : kPulseAudioBuffer;
+    pa_buffer_attr buffer{unset, BytesFor(times.bufferMs, spec_), unset, BytesFor(times.requestMs, spec_), unset};
     if (pa_stream_connect_playback(stream_, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
         Lose("cannot open a playback stream (" + ServerError() + ")");
         return;
